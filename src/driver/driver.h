@@ -1,0 +1,20 @@
+// Command line, validation and the plans of the three operations.
+#ifndef ZARN_DRIVER_DRIVER_H
+#define ZARN_DRIVER_DRIVER_H
+
+#include "driver/run_options.h"
+
+extern const char usage_text[];
+
+int parse_command_line(int argc, char** argv, RunOptions* options);
+int validate_options(RunOptions* options);
+
+int run_single_environment_check(RunOptions* options);
+int run_mutual_environment_check(RunOptions* options);
+
+// Group result rule: -1 if the last test run gave -1, else 1 if any gave 1, else 0.
+int combine_results(int sofar, int next);
+
+int zarn_main(int argc, char** argv);
+
+#endif

@@ -1,0 +1,31 @@
+// The run's options and the few process-wide things every test shares.
+#ifndef ZARN_DRIVER_RUN_OPTIONS_H
+#define ZARN_DRIVER_RUN_OPTIONS_H
+
+#include <stdint.h>
+
+#include "platform/win32.h"
+
+// CheckMode: what a run does, and how check files are named.
+enum : int32_t { kModeSingle = 1, kModeDouble = 2, kModeUserApl = 3 };
+
+// CheckTarget: which folder a test works in.
+enum : int32_t { kTargetShare = 1, kTargetPath = 2 };
+
+// TestResult.
+enum : int32_t { kResultOk = 0, kResultNg = 1, kResultAborted = -1 };
+
+struct RunOptions {
+  int32_t mode;          // CheckMode; 0 while no -m was read
+  char share_path[260];  // -h
+  char target_path[260]; // -p
+  char target_file[260]; // -f
+  int32_t timeout_sec;   // -t: 10 to 600, 30 when absent
+  char log_file[260];    // -o; empty for the console
+};
+
+// Serialises every clean-up between working threads and console control
+// handlers.  Initialised by validate_options, deleted by main.
+extern CRITICAL_SECTION resource_lock;
+
+#endif

@@ -1,0 +1,39 @@
+// The message catalogue, the error table and the reporters.  Only a thread
+// whose output_enabled flag is set prints; everything goes to the console or,
+// with -o, to the log file, one open-append-close per line.
+#ifndef ZARN_REPORT_REPORT_H
+#define ZARN_REPORT_REPORT_H
+
+#include <stdint.h>
+
+enum : int32_t { kJapanese = 0, kEnglish = 1 };  // Language
+
+struct ErrorInfo {
+  int32_t code;          // ErrorCode: selects the table text
+  int32_t system_error;  // Windows error number; 0 when none belongs to the report
+};
+
+extern int32_t current_language;
+extern char log_path[261];
+extern int32_t nesting_level;
+extern thread_local int32_t output_enabled;
+
+const char* message_text(int id);
+// The table text of `code` in current_language, or nullptr when no record carries it.
+const char* error_text(int64_t code);
+
+void report_start(const char* text);
+void report_finish(const char* text, int result);
+void report_line(const char* text);
+void report_error(const ErrorInfo* error);
+void report_error_plain(const ErrorInfo* error);
+void begin_group(int id);
+void end_group(int id, int result);
+
+// report_line of message `id` filled with one text argument ("%s").
+void report_message(int id, const char* arg);
+
+// Writes one finished line to the log file (log_path set) or standard output.
+void emit_line(const char* line);
+
+#endif

@@ -1,0 +1,39 @@
+// Two parties pairing up and stepping together through one-byte locks on a
+// master file in the -h folder.  The byte meanings are a protocol between
+// hosts: see the table in rendezvous.cpp.
+#ifndef ZARN_SYNC_SYNC_H
+#define ZARN_SYNC_SYNC_H
+
+#include <stdint.h>
+
+#include "platform/win32.h"
+
+struct SyncState {
+  HANDLE master_file;
+  int32_t step;
+  int32_t timeout_sec;
+  int32_t partner_presence_byte;
+  int32_t own_presence_byte;
+  int32_t role;
+  int32_t holds_guard;
+  int32_t torn_down;
+  char master_name[256];
+  char endwait_name[256];
+};
+
+struct SyncSetupSlot {
+  DWORD thread_id;   // 0 = empty
+  SyncState* state;  // record under set-up, or nullptr
+};
+extern SyncSetupSlot sync_setup_slots[2];
+
+SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec);
+void sync_teardown(SyncState* state, int do_delete);
+HANDLE open_sync_file(const char* name);
+BOOL WINAPI sync_console_handler(DWORD control_type);
+
+int sync_rendezvous(SyncState* state);
+int sync_step(SyncState* state);
+int sync_finish(SyncState* state);
+
+#endif
