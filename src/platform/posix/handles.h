@@ -38,6 +38,11 @@ std::shared_ptr<T> handle_get_as(HANDLE handle, Kind kind) {
   return std::static_pointer_cast<T>(object);
 }
 
+// Every exported call of the layer starts here: a thread that SuspendThread
+// has marked stops at its next call into the layer and never returns from it
+// while suspended (threads.cpp).  Sleep and the waits are safe points too.
+void checkpoint();
+
 // Sets an event object (events.cpp); used by the completion of file requests.
 void event_signal(Object* event);
 
