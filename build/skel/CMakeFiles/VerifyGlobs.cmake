@@ -75,7 +75,7 @@ if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   file(TOUCH_NOCREATE "/work/main/build/skel/CMakeFiles/cmake.verify_globs")
 endif()
 
-# srcs at tests/CMakeLists.txt:27 (file)
+# srcs at tests/CMakeLists.txt:33 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/driver/*.cpp")
 set(OLD_GLOB
   )
@@ -84,7 +84,7 @@ if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   file(TOUCH_NOCREATE "/work/main/build/skel/CMakeFiles/cmake.verify_globs")
 endif()
 
-# e2e at tests/CMakeLists.txt:44 (file)
+# e2e at tests/CMakeLists.txt:50 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/e2e/test_*.py")
 set(OLD_GLOB
   )
@@ -93,7 +93,7 @@ if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   file(TOUCH_NOCREATE "/work/main/build/skel/CMakeFiles/cmake.verify_globs")
 endif()
 
-# srcs at tests/CMakeLists.txt:27 (file)
+# srcs at tests/CMakeLists.txt:33 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/fileops/*.cpp")
 set(OLD_GLOB
   )
@@ -102,7 +102,7 @@ if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   file(TOUCH_NOCREATE "/work/main/build/skel/CMakeFiles/cmake.verify_globs")
 endif()
 
-# srcs at tests/CMakeLists.txt:27 (file)
+# srcs at tests/CMakeLists.txt:33 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/platform/*.cpp")
 set(OLD_GLOB
   )
@@ -111,7 +111,7 @@ if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   file(TOUCH_NOCREATE "/work/main/build/skel/CMakeFiles/cmake.verify_globs")
 endif()
 
-# srcs at tests/CMakeLists.txt:27 (file)
+# srcs at tests/CMakeLists.txt:33 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/report/*.cpp")
 set(OLD_GLOB
   )
@@ -120,7 +120,7 @@ if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   file(TOUCH_NOCREATE "/work/main/build/skel/CMakeFiles/cmake.verify_globs")
 endif()
 
-# srcs at tests/CMakeLists.txt:27 (file)
+# srcs at tests/CMakeLists.txt:33 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/single/*.cpp")
 set(OLD_GLOB
   )
@@ -138,7 +138,7 @@ if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   file(TOUCH_NOCREATE "/work/main/build/skel/CMakeFiles/cmake.verify_globs")
 endif()
 
-# srcs at tests/CMakeLists.txt:27 (file)
+# srcs at tests/CMakeLists.txt:33 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/sync/*.cpp")
 set(OLD_GLOB
   )
