@@ -1,0 +1,65 @@
+// Test support: the scenario registry and the test binary's main.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "support/child.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+std::map<std::string, ChildScenario>& scenarios() {
+  static std::map<std::string, ChildScenario> m;
+  return m;
+}
+
+}  // namespace
+
+bool register_child(const char* name, ChildScenario scenario) {
+  scenarios()[name] = scenario;
+  return true;
+}
+
+int child_main_or_tests(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--zarn-child") {
+    auto it = scenarios().find(argv[2]);
+    if (it == scenarios().end()) {
+      std::fprintf(stderr, "unknown child scenario: %s\n", argv[2]);
+      return 125;
+    }
+#ifdef _WIN32
+    // Bytes as written, as the tool itself writes them.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
+    std::vector<std::string> args(argv + 3, argv + argc);
+    int status = it->second(args);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return status;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
+
+bool wait_for_file(const std::string& path, int timeout_ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    std::error_code ec;  // existence only: the file may be open without sharing
+    if (std::filesystem::exists(path, ec)) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void touch_file(const std::string& path) {
+  if (std::FILE* f = std::fopen(path.c_str(), "ab")) std::fclose(f);
+}

@@ -1,0 +1,26 @@
+// Test support: a fresh folder that is removed with everything in it.
+#ifndef ZARN_TESTS_SUPPORT_TEMP_DIR_H
+#define ZARN_TESTS_SUPPORT_TEMP_DIR_H
+
+#include <string>
+#include <vector>
+
+struct TempDir {
+  // POSIX: mkdtemp under $TMPDIR or /tmp; Windows: under GetTempPathA.
+  // path() is empty when the folder could not be made.
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + ZARN_PATH_SEPARATOR + name.
+  std::string file(const std::string& name) const;
+  // Names inside the folder, sorted, without "." and "..".
+  std::vector<std::string> entries() const;
+
+ private:
+  std::string path_;
+};
+
+#endif
