@@ -1,0 +1,53 @@
+// The deletion test: a file this process created and closed can be deleted.
+#include "fileops/check_name.h"
+#include "fileops/fileops.h"
+#include "report/report.h"
+#include "report/scope_guard.h"
+#include "single/check_slots.h"
+#include "single/single_tests.h"
+#include "single/slot_ops.h"
+
+namespace {
+const int kMsgOpening = 10;
+const int kMsgDeleted = 11;
+const int kMsgClosing = 13;
+const int kGroupDeleteOwn = 61;
+const int32_t kErrPathNotOpened = 5;
+const int32_t kErrDeleteFailed = 23;
+}  // namespace
+
+int single_deletion_test(const RunOptions* options) {
+  prepare_slot(0);
+  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+  // After a successful deletion the name is still in the slot; the
+  // clean-up's second attempt then fails quietly.
+  ScopeGuard end([] {
+    single_cleanup(0);
+    SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+  });
+  char name[261] = {0};
+  make_check_file_name(options->mode, options->target_path, 0, name);
+  slot_set_name(0, name);
+
+  report_message(kMsgOpening, name);
+  HANDLE file = open_test_file(name, GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
+  slot_set_handle(&check_slots[0].own_handle, file);
+  if (file == INVALID_HANDLE_VALUE) {
+    const ErrorInfo error{kErrPathNotOpened, static_cast<int32_t>(GetLastError())};
+    report_error(&error);
+    return kResultNg;
+  }
+  report_line(message_text(kMsgClosing));
+  slot_close_handle(&check_slots[0].own_handle);
+
+  GroupGuard g(kGroupDeleteOwn);
+  if (DeleteFileA(name)) {
+    report_message(kMsgDeleted, name);
+  } else {
+    const ErrorInfo error{kErrDeleteFailed, static_cast<int32_t>(GetLastError())};
+    report_error(&error);
+    g.result = kResultNg;
+  }
+  return g.result;
+}

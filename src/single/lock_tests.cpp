@@ -1,0 +1,146 @@
+// The byte-range lock test: locks on one handle alone, then the paired lock
+// sequence against a partner thread of this process.
+#include "fileops/check_name.h"
+#include "fileops/fileops.h"
+#include "report/report.h"
+#include "report/scope_guard.h"
+#include "single/check_slots.h"
+#include "single/single_tests.h"
+#include "single/slot_ops.h"
+
+namespace {
+
+const int kMsgPartnerFailed = 7;
+const int kMsgOpening = 10;
+const int kMsgUnlockOwn = 38;
+const int kMsgLockOwnShared = 39;
+const int kMsgLockOwnExclusive = 40;
+const int kGroupReleaseShared = 55;
+const int kGroupSharedWaiting = 56;
+const int kGroupReleaseExclusive = 64;
+const int kGroupExclusiveNoWait = 65;
+const int kGroupExclusiveWaiting = 66;
+const int32_t kErrShareNotOpened = 4;
+const int32_t kErrPathNotOpened = 5;
+const int32_t kErrEventFailed = 32;
+const int32_t kErrTimerFailed = 33;
+
+struct SoloLocker {
+  const RunOptions* options;
+  HANDLE file;
+  HANDLE event;
+  HANDLE timer;
+  ErrorInfo error;
+};
+
+bool lock(SoloLocker& s, int msg, int exclusive, int wait) {
+  report_line(message_text(msg));
+  return lock_with_timeout(s.options, s.file, s.event, s.timer, exclusive, wait, &s.error, 1) ==
+         kOpOk;
+}
+
+bool unlock(SoloLocker& s) {
+  report_line(message_text(kMsgUnlockOwn));
+  return unlock_with_timeout(s.options, s.file, s.event, s.timer, &s.error) == kOpOk;
+}
+
+// A group whose one action succeeds or makes it NG.
+int simple_group(int id, bool ok) {
+  GroupGuard g(id);
+  if (!ok) g.result = kResultNg;
+  return g.result;
+}
+
+// The first stage: every kind of lock on one handle, nobody else on the file.
+// *ended is set when a failure ends the whole test.
+int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
+  *ended = true;
+  const char* folder = target == kTargetShare ? options->share_path : options->target_path;
+  SoloLocker s{options, INVALID_HANDLE_VALUE, nullptr, nullptr, {0, 0}};
+  prepare_slot(0);
+  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+  ScopeGuard end([&] {
+    if (s.event != nullptr) CloseHandle(s.event);
+    if (s.timer != nullptr) CloseHandle(s.timer);
+    single_cleanup(0);
+    SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+  });
+
+  s.event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (s.event == nullptr) {
+    s.error = ErrorInfo{kErrEventFailed, static_cast<int32_t>(GetLastError())};
+    report_error(&s.error);
+    return kResultNg;
+  }
+  s.timer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
+  if (s.timer == nullptr) {
+    s.error = ErrorInfo{kErrTimerFailed, static_cast<int32_t>(GetLastError())};
+    report_error(&s.error);
+    return kResultNg;
+  }
+  char name[261] = {0};
+  make_check_file_name(options->mode, folder, 0, name);
+  slot_set_name(0, name);
+  report_message(kMsgOpening, name);
+  s.file = open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          OPEN_ALWAYS);
+  slot_set_handle(&check_slots[0].own_handle, s.file);
+  if (s.file == INVALID_HANDLE_VALUE) {
+    s.error = ErrorInfo{target == kTargetShare ? kErrShareNotOpened : kErrPathNotOpened,
+                        static_cast<int32_t>(GetLastError())};
+    report_error(&s.error);
+    return kResultNg;
+  }
+
+  int result = kResultOk;
+  *ended = false;
+  {
+    GroupGuard g(kGroupExclusiveNoWait);
+    if (!lock(s, kMsgLockOwnExclusive, 1, 0)) {
+      g.result = kResultNg;
+      result = kResultNg;
+    } else if (!unlock(s)) {
+      *ended = true;  // the group itself stays OK
+      return kResultNg;
+    }
+  }
+  if (target == kTargetShare) {
+    result |= simple_group(kGroupSharedWaiting, lock(s, kMsgLockOwnShared, 0, 1));
+    result |= simple_group(kGroupReleaseShared, unlock(s));
+  }
+  result |= simple_group(kGroupExclusiveWaiting, lock(s, kMsgLockOwnExclusive, 1, 1));
+  result |= simple_group(kGroupReleaseExclusive, unlock(s));
+  return result;
+}
+
+// Static, not in the starting frame: a partner thread that outlives the
+// wait of single_lock_tests must never read a frame that has gone.
+PartnerThreadParams partner_params;
+
+}  // namespace
+
+DWORD WINAPI partner_thread_proc(LPVOID param) {
+  const PartnerThreadParams params = *static_cast<const PartnerThreadParams*>(param);
+  return static_cast<DWORD>(paired_lock_sequence(params.options, params.target));
+}
+
+int single_lock_tests(const RunOptions* options, int32_t target) {
+  bool ended = false;
+  const int solo = solo_stage(options, target, &ended);
+  if (ended) return kResultNg;
+
+  partner_params = PartnerThreadParams{options, target};
+  HANDLE partner = CreateThread(nullptr, 0, partner_thread_proc, &partner_params, 0, nullptr);
+  if (partner == nullptr) {
+    report_line(message_text(kMsgPartnerFailed));
+    return kResultNg;
+  }
+  const int paired = paired_lock_sequence(options, target);
+  const DWORD limit_ms = static_cast<DWORD>(options->timeout_sec) * 1000u;
+  if (WaitForSingleObject(partner, limit_ms) == WAIT_TIMEOUT) {
+    // Left running; the plan runs no further test after an abort.
+    return kResultAborted;
+  }
+  CloseHandle(partner);
+  return paired != kResultOk ? paired : solo;
+}

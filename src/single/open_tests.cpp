@@ -1,0 +1,98 @@
+// The single-host open tests: the creation dispositions on one check file.
+#include "fileops/check_name.h"
+#include "fileops/fileops.h"
+#include "report/report.h"
+#include "report/scope_guard.h"
+#include "single/check_slots.h"
+#include "single/single_tests.h"
+#include "single/slot_ops.h"
+
+namespace {
+
+const int kMsgOpening = 10;
+const int kGroupOpenExisting = 51;
+const int kGroupCreateExisting = 52;
+const int kGroupOpenMissing = 53;
+const int kGroupCreateMissing = 54;
+const int32_t kErrShareNotOpened = 4;
+const int32_t kErrPathNotOpened = 5;
+const int32_t kErrPathWronglyOpened = 7;
+const int32_t kErrPathOpenError = 9;
+
+// Prints message 10 and opens the check file into slot 0; the reason of a
+// failure stays in the last error.
+HANDLE open_case_file(const char* name, DWORD disposition) {
+  report_message(kMsgOpening, name);
+  HANDLE file = open_test_file(name, GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, disposition);
+  slot_set_handle(&check_slots[0].own_handle, file);
+  return file;
+}
+
+void report_code(int32_t code, DWORD system_error, bool expected) {
+  const ErrorInfo error{code, static_cast<int32_t>(system_error)};
+  if (expected) {
+    report_error_plain(&error);
+  } else {
+    report_error(&error);
+  }
+}
+
+// Cases 53 and 52: the open must be refused with `refusal`.
+int expect_refusal(int group, const char* name, DWORD disposition, DWORD refusal) {
+  GroupGuard g(group);
+  if (open_case_file(name, disposition) == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    report_code(kErrPathOpenError, error, error == refusal);
+    if (error != refusal) g.result = kResultNg;
+  } else {
+    report_code(kErrPathWronglyOpened, 0, false);
+    slot_close_handle(&check_slots[0].own_handle);
+    g.result = kResultNg;
+  }
+  return g.result;
+}
+
+// Cases 54 and 51: the open must succeed.
+int expect_open(int group, const char* name, DWORD disposition, int32_t code) {
+  GroupGuard g(group);
+  if (open_case_file(name, disposition) == INVALID_HANDLE_VALUE) {
+    report_code(code, GetLastError(), false);
+    g.result = kResultNg;
+  } else {
+    slot_close_handle(&check_slots[0].own_handle);
+  }
+  return g.result;
+}
+
+}  // namespace
+
+int single_open_tests(const RunOptions* options, int32_t target) {
+  const bool path = target == kTargetPath;
+  const char* folder = path ? options->target_path : options->share_path;
+
+  prepare_slot(0);
+  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+  ScopeGuard end([] {
+    single_cleanup(0);
+    SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+  });
+  char name[261] = {0};
+  make_check_file_name(options->mode, folder, 0, name);
+  slot_set_name(0, name);
+
+  int result = kResultOk;
+  if (path) {
+    result |= expect_refusal(kGroupOpenMissing, name, OPEN_EXISTING, ERROR_FILE_NOT_FOUND);
+  }
+  // Without the file the remaining cases mean nothing.
+  if (expect_open(kGroupCreateMissing, name, CREATE_NEW,
+                  path ? kErrPathNotOpened : kErrShareNotOpened) != kResultOk) {
+    return kResultNg;
+  }
+  if (path) {
+    result |= expect_refusal(kGroupCreateExisting, name, CREATE_NEW, ERROR_FILE_EXISTS);
+    result |= expect_open(kGroupOpenExisting, name, OPEN_EXISTING, kErrPathNotOpened);
+  }
+  return result;
+}

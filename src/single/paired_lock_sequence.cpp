@@ -1,0 +1,329 @@
+// The paired lock sequence: two participants (the main thread and the
+// partner thread) each own one check file, open the other's, and step
+// together through lock conflicts, meeting at synchronisation points.
+#include "fileops/check_name.h"
+#include "fileops/fileops.h"
+#include "fileops/request_block.h"
+#include "report/report.h"
+#include "report/scope_guard.h"
+#include "single/check_slots.h"
+#include "single/single_tests.h"
+#include "single/slot_ops.h"
+#include "sync/sync.h"
+
+namespace {
+
+const int kMsgUnlockOwn = 38;
+const int kMsgLockOwnShared = 39;
+const int kMsgLockOwnExclusive = 40;
+const int kMsgOpenOwn = 41;
+const int kMsgUnlockPartner = 83;
+const int kMsgLockPartnerShared = 84;
+const int kMsgLockPartnerExclusive = 85;
+const int kMsgOpenPartner = 86;
+const int kMsgSyncInitFailed = 101;
+const int kMsgSyncInit = 102;
+
+const int kGroupExclusiveAfterShared = 57;
+const int kGroupSharedOnShared = 58;
+const int kGroupNoWaitOnShared = 59;
+const int kGroupWaitOnShared = 60;
+const int kGroupExclusiveAfterExclusive = 67;
+const int kGroupSharedWaitOnExclusive = 68;
+const int kGroupNoWaitOnExclusive = 69;
+const int kGroupWaitOnExclusive = 70;
+
+const int32_t kErrShareNotOpened = 4;
+const int32_t kErrPathNotOpened = 5;
+const int32_t kErrExclusiveWaiting = 13;
+const int32_t kErrSharedWaiting = 14;
+const int32_t kErrExclusiveNoWait = 15;
+const int32_t kErrExclusiveOnShared = 18;
+const int32_t kErrExclusiveOnExclusive = 19;
+const int32_t kErrTimedOut = 22;
+const int32_t kErrEventFailed = 32;
+const int32_t kErrTimerFailed = 33;
+
+// Not yet ended; otherwise `end` holds the value the sequence ends with.
+const int kGoOn = 2;
+
+struct Participant {
+  const RunOptions* options;
+  int32_t target;
+  SyncState* sync;
+  CheckFileSlot* slot;
+  HANDLE lock_event;
+  HANDLE pending_event;
+  HANDLE wait_timer;
+  ErrorInfo error;
+  int64_t due_time;
+  int overall;  // 1 once any group went NG
+  int end;
+};
+
+void mark_ng(Participant& p, GroupGuard& g) {
+  g.result = kResultNg;
+  p.overall = kResultNg;
+}
+
+// Each step below returns false once the sequence has ended (p.end set).
+
+bool sync_point(Participant& p) {
+  if (sync_step(p.sync) == 0) return true;
+  p.end = kResultAborted;
+  return false;
+}
+
+bool lock_own(Participant& p, int exclusive) {
+  report_line(message_text(exclusive ? kMsgLockOwnExclusive : kMsgLockOwnShared));
+  if (lock_with_timeout(p.options, p.slot->own_handle, p.lock_event, p.wait_timer, exclusive, 1,
+                        &p.error, 1) == kOpOk) {
+    return true;
+  }
+  p.end = kResultNg;
+  return false;
+}
+
+bool unlock(Participant& p, int msg, HANDLE file) {
+  report_line(message_text(msg));
+  if (unlock_with_timeout(p.options, file, p.lock_event, p.wait_timer, &p.error) == kOpOk) {
+    return true;
+  }
+  p.end = kResultNg;
+  return false;
+}
+bool unlock_own(Participant& p) { return unlock(p, kMsgUnlockOwn, p.slot->own_handle); }
+bool unlock_partner(Participant& p) { return unlock(p, kMsgUnlockPartner, p.slot->partner_handle); }
+
+// Lock own, Sync, Unlock own, Sync: leaves the own byte free again.
+bool lock_and_release_own(Participant& p, int exclusive) {
+  return lock_own(p, exclusive) && sync_point(p) && unlock_own(p) && sync_point(p);
+}
+
+// A waiting request on the partner's file that stays outstanding while this
+// participant releases its own lock.  Its record lives in a request block:
+// a request that went pending is cancelled and its block kept for the life
+// of the process, since the system may still write into it.
+class PendingRequest {
+ public:
+  PendingRequest(Participant& p, int exclusive) : file_(p.slot->partner_handle) {
+    block_ = new_request_block(p.pending_event);
+    if (block_ == nullptr) {
+      error_ = ERROR_NOT_ENOUGH_MEMORY;
+      return;
+    }
+    outcome_ = try_lock(file_, exclusive, &block_->record);
+    if (outcome_ == kOpFailed) error_ = GetLastError();
+  }
+  ~PendingRequest() { retire(); }
+  PendingRequest(const PendingRequest&) = delete;
+  PendingRequest& operator=(const PendingRequest&) = delete;
+
+  // Waits for the request; returns the ErrorInfo of a failure, {0, 0} when granted.
+  ErrorInfo evaluate(Participant& p, int32_t code) {
+    ErrorInfo error{0, 0};
+    if (outcome_ == kOpFailed) {
+      error = ErrorInfo{code, static_cast<int32_t>(error_)};
+    } else if (outcome_ == kOpPending) {
+      const int waited = wait_overlapped(file_, &block_->record, p.wait_timer, p.due_time);
+      if (waited == kOpTimedOut) {
+        error = ErrorInfo{kErrTimedOut, 0};
+      } else if (waited != kOpOk) {
+        error = ErrorInfo{code, static_cast<int32_t>(GetLastError())};
+      }
+    }
+    retire();
+    return error;
+  }
+
+ private:
+  void retire() {
+    if (block_ == nullptr) return;
+    if (outcome_ == kOpPending) {
+      park_request_block(file_, block_);
+    } else {
+      free_request_block(block_);
+    }
+    block_ = nullptr;
+  }
+
+  HANDLE file_;
+  RequestBlock* block_ = nullptr;
+  int outcome_ = kOpFailed;
+  DWORD error_ = 0;
+};
+
+// Groups 57 and 67: the other participant took and released its lock, so a
+// not-waiting exclusive lock on its file must be granted.
+bool released_byte_group(Participant& p, int id) {
+  GroupGuard g(id);
+  report_line(message_text(kMsgLockPartnerExclusive));
+  if (lock_with_timeout(p.options, p.slot->partner_handle, p.lock_event, p.wait_timer, 1, 0,
+                        &p.error, 1) == kOpOk) {
+    if (!unlock_partner(p)) return false;
+  } else {
+    mark_ng(p, g);
+  }
+  return sync_point(p);
+}
+
+// Groups 59 and 69: the other participant holds its byte, so a not-waiting
+// exclusive lock on it must be refused.
+bool held_byte_group(Participant& p, int id, int32_t wrongly_granted) {
+  GroupGuard g(id);
+  if (!sync_point(p)) return false;
+  report_line(message_text(kMsgLockPartnerExclusive));
+  if (lock_with_timeout(p.options, p.slot->partner_handle, p.lock_event, p.wait_timer, 1, 0,
+                        &p.error, 0) == kOpOk) {
+    // The lock stays held; the clean-up releases it.
+    p.error = ErrorInfo{wrongly_granted, 0};
+    report_error(&p.error);
+    mark_ng(p, g);
+  } else {
+    p.error = ErrorInfo{kErrExclusiveNoWait, static_cast<int32_t>(GetLastError())};
+    report_error_plain(&p.error);
+  }
+  return true;
+}
+
+// Group 58: a shared lock stacks on the other participant's shared lock.
+bool shared_on_shared_group(Participant& p) {
+  GroupGuard g(kGroupSharedOnShared);
+  if (!sync_point(p)) return false;
+  report_line(message_text(kMsgLockPartnerShared));
+  if (lock_with_timeout(p.options, p.slot->partner_handle, p.lock_event, p.wait_timer, 0, 1,
+                        &p.error, 1) == kOpOk) {
+    if (!unlock_partner(p)) return false;
+  } else {
+    mark_ng(p, g);
+  }
+  return true;
+}
+
+struct WaitedGroup {
+  int id;
+  int exclusive;       // the request's kind
+  bool leading_sync;   // 60, 68: the other's lock is in place only after a Sync
+  bool relock;         // 60, 68: Lock own exclusive for the groups that follow
+  bool trailing_sync;  // 68
+};
+
+// Groups 60, 68 and 70: each participant's waiting request on the other's
+// file is granted when the other releases its own lock meanwhile.
+bool waited_group(Participant& p, const WaitedGroup& w) {
+  GroupGuard g(w.id);
+  if (w.leading_sync && !sync_point(p)) return false;
+  PendingRequest request(p, w.exclusive);
+  if (!sync_point(p)) return false;  // both requests are outstanding now
+  if (!unlock_own(p)) return false;  // grants the other's request
+  report_line(message_text(w.exclusive ? kMsgLockPartnerExclusive : kMsgLockPartnerShared));
+  const ErrorInfo error = request.evaluate(p, w.exclusive ? kErrExclusiveWaiting : kErrSharedWaiting);
+  if (error.code != 0) {
+    p.error = error;
+    report_error(&p.error);
+    mark_ng(p, g);
+  }
+  // Released whether granted or not: an ungranted request makes this unlock fail.
+  if (!sync_point(p) || !unlock_partner(p) || !sync_point(p)) return false;
+  if (w.relock && !lock_own(p, 1)) return false;
+  if (w.trailing_sync && !sync_point(p)) return false;
+  return true;
+}
+
+// The groups in order: 57, 67, 59, 58, 60, 69, 68, 70 for the shared
+// environment settings path; 67, 69, 70 for the path to be checked.
+void run_groups(Participant& p) {
+  const bool share = p.target == kTargetShare;
+  if (!sync_point(p)) return;
+  if (share) {
+    if (!lock_and_release_own(p, 0)) return;
+    if (!released_byte_group(p, kGroupExclusiveAfterShared)) return;
+  }
+  if (!lock_and_release_own(p, 1)) return;
+  if (!released_byte_group(p, kGroupExclusiveAfterExclusive)) return;
+  // Held into the next groups; no Sync here, each of them begins with one.
+  if (!lock_own(p, share ? 0 : 1)) return;
+  if (share) {
+    if (!held_byte_group(p, kGroupNoWaitOnShared, kErrExclusiveOnShared)) return;
+    if (!shared_on_shared_group(p)) return;
+    if (!waited_group(p, {kGroupWaitOnShared, 1, true, true, false})) return;
+  }
+  if (!held_byte_group(p, kGroupNoWaitOnExclusive, kErrExclusiveOnExclusive)) return;
+  if (share && !waited_group(p, {kGroupSharedWaitOnExclusive, 0, true, true, true})) return;
+  waited_group(p, {kGroupWaitOnExclusive, 1, false, false, false});
+}
+
+// Builds a check-file name, prints `msg` with it and opens the file.
+HANDLE open_check_file(Participant& p, int32_t number, int msg, char* name) {
+  const char* folder =
+      p.target == kTargetShare ? p.options->share_path : p.options->target_path;
+  make_check_file_name(p.options->mode, folder, number, name);
+  report_message(msg, name);
+  return open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        OPEN_ALWAYS);
+}
+
+bool report_open_failure(Participant& p) {
+  p.error = ErrorInfo{p.target == kTargetShare ? kErrShareNotOpened : kErrPathNotOpened,
+                      static_cast<int32_t>(GetLastError())};
+  report_error(&p.error);
+  p.end = kResultNg;
+  return false;
+}
+
+// Events, timer and both files; false once the sequence has ended.
+bool prepare(Participant& p, int role) {
+  p.lock_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (p.lock_event != nullptr) p.pending_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (p.lock_event == nullptr || p.pending_event == nullptr) {
+    p.error = ErrorInfo{kErrEventFailed, static_cast<int32_t>(GetLastError())};
+    report_error(&p.error);
+    p.end = kResultNg;
+    return false;
+  }
+  p.wait_timer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
+  if (p.wait_timer == nullptr) {
+    p.error = ErrorInfo{kErrTimerFailed, static_cast<int32_t>(GetLastError())};
+    report_error(&p.error);
+    p.end = kResultNg;
+    return false;
+  }
+  // Whichever participant comes first creates both files; the other opens them.
+  char own_name[261] = {0};
+  HANDLE own = open_check_file(p, role, kMsgOpenOwn, own_name);
+  slot_set_name(role, own_name);
+  slot_set_handle(&p.slot->own_handle, own);
+  if (own == INVALID_HANDLE_VALUE) return report_open_failure(p);
+  char partner_name[261] = {0};
+  HANDLE partner = open_check_file(p, role ^ 1, kMsgOpenPartner, partner_name);
+  slot_set_handle(&p.slot->partner_handle, partner);
+  if (partner == INVALID_HANDLE_VALUE) return report_open_failure(p);
+  return true;
+}
+
+}  // namespace
+
+int paired_lock_sequence(const RunOptions* options, int32_t target) {
+  report_line(message_text(kMsgSyncInit));
+  SyncState* sync = sync_setup(kModeSingle, options->share_path, options->timeout_sec);
+  if (sync == nullptr) {
+    report_line(message_text(kMsgSyncInitFailed));
+    return kResultAborted;
+  }
+  const int role = sync->role;
+  prepare_slot(role);
+  slot_set_sync_state(role, sync);
+  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+
+  Participant p{options, target, sync, &check_slots[role], nullptr, nullptr, nullptr,
+                {0, 0}, due_time_of(options->timeout_sec), kResultOk, kGoOn};
+  ScopeGuard end([&] {
+    if (p.lock_event != nullptr) CloseHandle(p.lock_event);
+    if (p.pending_event != nullptr) CloseHandle(p.pending_event);
+    if (p.wait_timer != nullptr) CloseHandle(p.wait_timer);
+    single_cleanup(role);  // ends the synchronisation: the record is not used after this
+    SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+  });
+  if (prepare(p, role)) run_groups(p);
+  return p.end != kGoOn ? p.end : p.overall;
+}

@@ -1,0 +1,51 @@
+// The clean-up every single-host test runs on its way out.
+#include <string.h>
+
+#include "fileops/fileops.h"
+#include "report/report.h"
+#include "single/check_slots.h"
+#include "single/slot_ops.h"
+
+namespace {
+const int kMsgFileDeleted = 11;
+}  // namespace
+
+void release_slot_handles(CheckFileSlot* slot) {
+  if (slot->own_handle != INVALID_HANDLE_VALUE) {
+    unlock_byte(slot->own_handle);
+    close_handle(&slot->own_handle);
+  }
+  if (slot->partner_handle != INVALID_HANDLE_VALUE) {
+    unlock_byte(slot->partner_handle);
+    close_handle(&slot->partner_handle);
+  }
+}
+
+void delete_slot_files() {
+  for (CheckFileSlot& slot : check_slots) {
+    if (slot.own_file_name[0] == '\0') continue;
+    if (!DeleteFileA(slot.own_file_name)) continue;  // kept for the next pass
+    report_message(kMsgFileDeleted, slot.own_file_name);
+    memset(slot.own_file_name, 0, sizeof slot.own_file_name);
+  }
+}
+
+int single_cleanup(int slot) {
+  CheckFileSlot& s = check_slots[slot];
+  SyncState* sync = nullptr;
+  {
+    ResourceLockHold hold;
+    release_slot_handles(&s);
+    sync = s.sync_state;
+  }
+  // The termination handshake waits for the other participant, so it runs
+  // outside resource_lock.  The record stays in the slot meanwhile, so that
+  // an interruption now still tears it down and deletes the sync files.
+  if (sync != nullptr) {
+    sync_finish(sync);
+    slot_set_sync_state(slot, nullptr);
+  }
+  ResourceLockHold hold;
+  delete_slot_files();
+  return 0;
+}
