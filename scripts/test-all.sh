@@ -1,0 +1,104 @@
+#!/bin/bash
+# Builds and tests everything, on a fresh Debian 12 machine as root:
+#   dev      native debug build, warnings as errors
+#   asan     AddressSanitizer and UndefinedBehaviorSanitizer
+#   tsan     ThreadSanitizer
+#   windows  MinGW-w64 cross build, every test run under Wine
+# Installs what is missing first.  Every part runs even when an earlier one
+# failed; the exit status is 0 only when all of them built and passed.
+# Usage (from anywhere): bash scripts/test-all.sh [preset...]
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root" || exit 1
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(dev asan tsan windows)
+logs="$root/build/test-all"
+mkdir -p "$logs"
+
+say() { printf '\n=== %s\n' "$*"; }
+
+# --- Packages ---------------------------------------------------------------
+packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev python3
+  g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 wine64 wine locales strace time)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q </dev/null || exit 1
+  apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null || exit 1
+fi
+# The Japanese catalogue is checked under a Japanese locale.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || exit 1
+fi
+
+# --- Wine: a prefix of our own, its server kept warm for the run ------------
+export WINEDEBUG=-all WINEARCH=win64 WINEPREFIX="$root/build/wine"
+unset DISPLAY
+wine_started=0
+start_wine() {
+  [ $wine_started -eq 1 ] && return 0
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    say "creating the Wine prefix $WINEPREFIX"
+    wineboot -i </dev/null >/dev/null 2>&1
+  fi
+  # Exit status 2: this prefix's server already runs.
+  wineserver -p 300 </dev/null || true
+  wine_started=1
+}
+stop_wine() {
+  # The server of this prefix only (WINEPREFIX above).
+  [ $wine_started -eq 1 ] && wineserver -k 2>/dev/null
+  return 0
+}
+trap stop_wine EXIT
+
+# --- Configure, build, test ------------------------------------------------
+declare -A outcome seconds
+run_preset() {
+  local p=$1
+  say "$p: configure"
+  cmake --preset "$p" </dev/null || { outcome[$p]="configure FAILED"; return 1; }
+  say "$p: build"
+  cmake --build --preset "$p" </dev/null || { outcome[$p]="build FAILED"; return 1; }
+  [ "$p" = windows ] && start_wine
+  say "$p: test"
+  ctest --preset "$p" </dev/null 2>&1 | tee "$logs/$p.log"
+  local rc=${PIPESTATUS[0]}
+  [ "$rc" -eq 0 ] && outcome[$p]="passed" || outcome[$p]="tests FAILED"
+  return "$rc"
+}
+
+status=0
+all_start=$(date +%s)
+for p in "${presets[@]}"; do
+  rm -f "$logs/$p.log"
+  start=$(date +%s)
+  run_preset "$p" || status=1
+  seconds[$p]=$(($(date +%s) - start))
+done
+
+# --- Summary: ctest's closing lines of every part ---------------------------
+passed=0
+failed=0
+say "summary"
+for p in "${presets[@]}"; do
+  printf '\n--- %s: %s (%d s)\n' "$p" "${outcome[$p]}" "${seconds[$p]}"
+  if [ -f "$logs/$p.log" ] && grep -q 'tests passed, ' "$logs/$p.log"; then
+    sed -n '/tests passed, /,$p' "$logs/$p.log"
+    line=$(grep 'tests passed, ' "$logs/$p.log" | tail -1)
+    f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    n=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+    passed=$((passed + n - f))
+    failed=$((failed + f))
+  else
+    failed=$((failed + 1))  # a part that did not get as far as its tests
+  fi
+done
+printf '\nwall time %d s\n' $(($(date +%s) - all_start))
+printf 'Total: %d passed, %d failed\n' "$passed" "$failed"
+exit $status
