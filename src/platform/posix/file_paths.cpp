@@ -1,0 +1,86 @@
+// POSIX layer: DeleteFileA and GetFileAttributesA, the calls that take a name.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "platform/posix/file_errors.h"
+#include "platform/posix/handles.h"
+#include "platform/posix/share_modes.h"
+
+using namespace zarn_posix;
+
+namespace {
+
+int open_for_probe(const char* name, int access_flags) {
+  int fd;
+  do {
+    fd = open(name, access_flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Unlinks a regular file unless an open of it denies delete sharing.  The
+// guard keeps an open from slipping in between the look and the unlink.
+DWORD unlink_shared_file(const char* name) {
+  bool writable = true;
+  int fd = open_for_probe(name, O_RDWR);
+  if (fd < 0) {
+    writable = false;
+    fd = open_for_probe(name, O_RDONLY);
+  }
+  DWORD error = 0;
+  {
+    ShareGuard guard(fd, writable);
+    if (fd >= 0) error = guard.result() ? guard.result() : share_check_delete(fd);
+    if (!error && unlink(name) != 0) error = win_path_error_of(name, errno);
+  }
+  if (fd >= 0) close(fd);
+  return error;
+}
+
+}  // namespace
+
+BOOL DeleteFileA(LPCSTR name) {
+  checkpoint();
+  DWORD error = check_name(name);
+  struct stat st;
+  if (!error && lstat(name, &st) != 0) error = win_path_error_of(name, errno);
+  if (!error) {
+    if (S_ISDIR(st.st_mode)) {
+      error = ERROR_ACCESS_DENIED;
+    } else if (!S_ISREG(st.st_mode)) {
+      if (unlink(name) != 0) error = win_path_error_of(name, errno);  // a link, a socket
+    } else if (!(st.st_mode & 0222)) {
+      error = ERROR_ACCESS_DENIED;  // the read-only attribute protects the file
+    } else {
+      error = unlink_shared_file(name);
+    }
+  }
+  if (error) {
+    SetLastError(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR name) {
+  checkpoint();
+  DWORD error = check_name(name);
+  struct stat st;
+  if (!error && stat(name, &st) != 0) error = win_path_error_of(name, errno);
+  if (error) {
+    SetLastError(error);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+  // No write bit for anyone is how file servers store the read-only
+  // attribute; a read-only mount makes everything on it read-only.  Not
+  // access(W_OK): root may write anything.
+  bool read_only = !(st.st_mode & 0222);
+  struct statvfs vfs;
+  if (!read_only && statvfs(name, &vfs) == 0 && (vfs.f_flag & ST_RDONLY)) read_only = true;
+  if (read_only) attributes |= FILE_ATTRIBUTE_READONLY;
+  return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
