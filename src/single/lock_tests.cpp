@@ -44,10 +44,11 @@ bool unlock(SoloLocker& s) {
   return unlock_with_timeout(s.options, s.file, s.event, s.timer, &s.error) == kOpOk;
 }
 
-// A group whose one action succeeds or makes it NG.
-int simple_group(int id, bool ok) {
+// A group whose one action, run inside it, succeeds or makes it NG.
+template <class Action>
+int simple_group(int id, Action action) {
   GroupGuard g(id);
-  if (!ok) g.result = kResultNg;
+  if (!action()) g.result = kResultNg;
   return g.result;
 }
 
@@ -105,11 +106,11 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
     }
   }
   if (target == kTargetShare) {
-    result |= simple_group(kGroupSharedWaiting, lock(s, kMsgLockOwnShared, 0, 1));
-    result |= simple_group(kGroupReleaseShared, unlock(s));
+    result |= simple_group(kGroupSharedWaiting, [&] { return lock(s, kMsgLockOwnShared, 0, 1); });
+    result |= simple_group(kGroupReleaseShared, [&] { return unlock(s); });
   }
-  result |= simple_group(kGroupExclusiveWaiting, lock(s, kMsgLockOwnExclusive, 1, 1));
-  result |= simple_group(kGroupReleaseExclusive, unlock(s));
+  result |= simple_group(kGroupExclusiveWaiting, [&] { return lock(s, kMsgLockOwnExclusive, 1, 1); });
+  result |= simple_group(kGroupReleaseExclusive, [&] { return unlock(s); });
   return result;
 }
 
