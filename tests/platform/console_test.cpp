@@ -1,0 +1,154 @@
+// Console control handlers: registration list, last-registered-first calls on
+// a thread of their own, and the process's end when every routine declines.
+//
+// Each case runs in a child process that registers its routines and then
+// raises the console event against itself: on POSIX the signal, on Windows
+// GenerateConsoleCtrlEvent in a console of its own (so that the event reaches
+// the child alone).  The routines append one line each to a log:
+// "<F|T><control type><o|m>", o when called on another thread than main's.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/win32.h"
+#include "support/child.h"
+#include "support/temp_dir.h"
+#include "support/wine.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string log_path;
+DWORD main_thread_id = 0;
+
+void log_call(char routine, DWORD type) {
+  if (std::FILE* f = std::fopen(log_path.c_str(), "ab")) {
+    std::fprintf(f, "%c%lu%c\n", routine, static_cast<unsigned long>(type),
+                 GetCurrentThreadId() == main_thread_id ? 'm' : 'o');
+    std::fclose(f);
+  }
+}
+
+BOOL WINAPI declining_routine(DWORD type) {
+  log_call('F', type);
+  return FALSE;
+}
+
+BOOL WINAPI handling_routine(DWORD type) {
+  log_call('T', type);
+  return TRUE;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Raises the console event named "int", "term" or "hup" against this process.
+bool raise_console_event(const std::string& event) {
+#ifdef _WIN32
+  if (event != "int") return false;
+  FreeConsole();
+  if (!AllocConsole()) return false;
+  SetConsoleCtrlHandler(nullptr, FALSE);  // Ctrl+C enabled, whatever was inherited
+  return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != FALSE;
+#else
+  int sig = event == "int" ? SIGINT : event == "term" ? SIGTERM : SIGHUP;
+  return kill(getpid(), sig) == 0;
+#endif
+}
+
+#ifdef _WIN32
+// Windows ends a process whose routines all declined with STATUS_CONTROL_C_EXIT.
+const int kEndedByCtrlC = static_cast<int>(0xC000013Au);
+#endif
+
+int ended_by(const std::string& event) {
+#ifdef _WIN32
+  (void)event;
+  // Wine deviation: the process ends with exit code 0 after the routines declined.
+  return running_under_wine() ? 0 : kEndedByCtrlC;
+#else
+  return 128 + (event == "int" ? SIGINT : event == "term" ? SIGTERM : SIGHUP);
+#endif
+}
+
+// Runs the child: registrations ("+F" adds the declining routine, "+T" the
+// handling one, "-F" removes one registration of the declining one), then
+// the event.  Returns the child's exit status and fills `log`.
+int run_case(const std::string& registrations, const std::string& event, std::string* log) {
+  TempDir dir;
+  std::string path = dir.file("log");
+  Child child;
+  if (!start_child("console_case", {path, registrations, event}, &child)) return -2;
+  int status = wait_child(&child, 20000);
+  if (status == -1) kill_child(&child);
+  *log = read_file(path);
+  return status;
+}
+
+}  // namespace
+
+ZARN_CHILD(console_case) {
+  log_path = args[0];
+  main_thread_id = GetCurrentThreadId();
+  const std::string& regs = args[1];
+  for (size_t i = 0; i + 1 < regs.size(); i += 2) {
+    PHANDLER_ROUTINE routine = regs[i + 1] == 'T' ? handling_routine : declining_routine;
+    if (!SetConsoleCtrlHandler(routine, regs[i] == '+')) return 3;
+  }
+  if (!raise_console_event(args[2])) return 4;
+  // Survives only when a routine handled the event: then wait for its line.
+  for (int i = 0; i < 2000; ++i) {
+    if (read_file(log_path).find('T') != std::string::npos) return 0;
+    Sleep(10);
+  }
+  return 5;
+}
+
+TEST(ConsoleHandlers, RegisteredTwiceRunsTwiceThenTheProcessEnds) {
+  std::string log;
+  EXPECT_EQ(ended_by("int"), run_case("+F+F", "int", &log));
+  EXPECT_EQ("F0o\nF0o\n", log);
+}
+
+TEST(ConsoleHandlers, LastRegisteredFirstAndHandledStopsThere) {
+  std::string log;
+  EXPECT_EQ(0, run_case("+F+T", "int", &log));
+  EXPECT_EQ("T0o\n", log);
+  EXPECT_EQ(0, run_case("+T+F", "int", &log));  // declined, then handled
+  EXPECT_EQ("F0o\nT0o\n", log);
+}
+
+TEST(ConsoleHandlers, RemoveTakesOutOneRegistration) {
+  std::string log;
+  EXPECT_EQ(ended_by("int"), run_case("+F+F-F", "int", &log));
+  EXPECT_EQ("F0o\n", log);
+
+  SetLastError(0);
+  EXPECT_FALSE(SetConsoleCtrlHandler(declining_routine, FALSE));  // never registered
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+}
+
+#ifndef _WIN32
+TEST(ConsoleHandlers, OtherSignalsAndNoRoutineEndTheProcessAsTheSignalWould) {
+  std::string log;
+  EXPECT_EQ(128 + SIGTERM, run_case("+F", "term", &log));
+  EXPECT_EQ("F6o\n", log);  // CTRL_SHUTDOWN_EVENT
+  EXPECT_EQ(128 + SIGHUP, run_case("+F", "hup", &log));
+  EXPECT_EQ("F2o\n", log);  // CTRL_CLOSE_EVENT
+  EXPECT_EQ(128 + SIGINT, run_case("", "int", &log));
+  EXPECT_EQ("", log);
+  EXPECT_EQ(0, run_case("+T", "term", &log));
+  EXPECT_EQ("T6o\n", log);
+}
+#endif
