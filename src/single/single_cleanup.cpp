@@ -21,11 +21,12 @@ void release_slot_handles(CheckFileSlot* slot) {
   }
 }
 
-void delete_slot_files() {
+void delete_slot_files(DeletedFiles* deleted) {
+  deleted->count = 0;
   for (CheckFileSlot& slot : check_slots) {
     if (slot.own_file_name[0] == '\0') continue;
     if (!DeleteFileA(slot.own_file_name)) continue;  // kept for the next pass
-    report_message(kMsgFileDeleted, slot.own_file_name);
+    memcpy(deleted->names[deleted->count++], slot.own_file_name, sizeof slot.own_file_name);
     memset(slot.own_file_name, 0, sizeof slot.own_file_name);
   }
 }
@@ -45,7 +46,11 @@ int single_cleanup(int slot) {
     sync_finish(sync);
     slot_set_sync_state(slot, nullptr);
   }
-  ResourceLockHold hold;
-  delete_slot_files();
+  DeletedFiles deleted;
+  {
+    ResourceLockHold hold;
+    delete_slot_files(&deleted);
+  }
+  for (int i = 0; i < deleted.count; ++i) report_message(kMsgFileDeleted, deleted.names[i]);
   return 0;
 }

@@ -14,7 +14,8 @@ BOOL WINAPI single_ctrl_handler(DWORD /*control_type*/) {
     sync_teardown(slot.sync_state, 1);
     slot.sync_state = nullptr;
   }
-  delete_slot_files();
+  DeletedFiles deleted;  // not reported: the handler's thread prints nothing
+  delete_slot_files(&deleted);
   ++interrupt_count;
   return FALSE;
 }

@@ -26,11 +26,19 @@ void slot_set_handle(HANDLE* field, HANDLE value);
 void slot_close_handle(HANDLE* field);
 void slot_set_sync_state(int slot, SyncState* state);
 
+// The names a deletion pass deleted, in slot order, for message 11.  They
+// are printed after resource_lock is left: a console that blocks the
+// printing thread must never block a console control handler.
+struct DeletedFiles {
+  int count;
+  char names[2][261];
+};
+
 // The caller holds resource_lock for both.
 // Unlocks byte 0 and closes both handles; a handle that fails to close stays.
 void release_slot_handles(CheckFileSlot* slot);
-// Deletes the files named in both slots, slot 0 first, printing message 11
-// for each and clearing its name; a name whose deletion fails stays.
-void delete_slot_files();
+// Deletes the files named in both slots, slot 0 first, clearing each name
+// that went; a name whose deletion fails stays for the next pass.
+void delete_slot_files(DeletedFiles* deleted);
 
 #endif
