@@ -53,14 +53,21 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
+// Windows: a console of the child's own, so that the event reaches it alone,
+// with Ctrl+C enabled whatever was inherited.
+bool prepare_console() {
+#ifdef _WIN32
+  FreeConsole();
+  return AllocConsole() && SetConsoleCtrlHandler(nullptr, FALSE);
+#else
+  return true;
+#endif
+}
+
 // Raises the console event named "int", "term" or "hup" against this process.
 bool raise_console_event(const std::string& event) {
 #ifdef _WIN32
-  if (event != "int") return false;
-  FreeConsole();
-  if (!AllocConsole()) return false;
-  SetConsoleCtrlHandler(nullptr, FALSE);  // Ctrl+C enabled, whatever was inherited
-  return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != FALSE;
+  return event == "int" && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
 #else
   int sig = event == "int" ? SIGINT : event == "term" ? SIGTERM : SIGHUP;
   return kill(getpid(), sig) == 0;
@@ -83,8 +90,8 @@ int ended_by(const std::string& event) {
 }
 
 // Runs the child: registrations ("+F" adds the declining routine, "+T" the
-// handling one, "-F" removes one registration of the declining one), then
-// the event.  Returns the child's exit status and fills `log`.
+// handling one, "-F" removes one registration of the declining one, "+N"
+// makes the process ignore Ctrl+C), then the event.  Returns the child's exit status and fills `log`.
 int run_case(const std::string& registrations, const std::string& event, std::string* log) {
   TempDir dir;
   std::string path = dir.file("log");
@@ -101,12 +108,18 @@ int run_case(const std::string& registrations, const std::string& event, std::st
 ZARN_CHILD(console_case) {
   log_path = args[0];
   main_thread_id = GetCurrentThreadId();
+  if (!prepare_console()) return 2;
   const std::string& regs = args[1];
   for (size_t i = 0; i + 1 < regs.size(); i += 2) {
-    PHANDLER_ROUTINE routine = regs[i + 1] == 'T' ? handling_routine : declining_routine;
+    char r = regs[i + 1];
+    PHANDLER_ROUTINE routine = r == 'T' ? handling_routine : r == 'N' ? nullptr : declining_routine;
     if (!SetConsoleCtrlHandler(routine, regs[i] == '+')) return 3;
   }
   if (!raise_console_event(args[2])) return 4;
+  if (regs.size() >= 2 && regs.compare(regs.size() - 2, 2, "+N") == 0) {
+    Sleep(300);  // an ignored Ctrl+C: nothing may happen meanwhile
+    return 0;
+  }
   // Survives only when a routine handled the event: then wait for its line.
   for (int i = 0; i < 2000; ++i) {
     if (read_file(log_path).find('T') != std::string::npos) return 0;
@@ -129,9 +142,14 @@ TEST(ConsoleHandlers, LastRegisteredFirstAndHandledStopsThere) {
   EXPECT_EQ("F0o\nT0o\n", log);
 }
 
-TEST(ConsoleHandlers, RemoveTakesOutOneRegistration) {
+TEST(ConsoleHandlers, RemoveTakesOutOneRegistrationAndNullIgnoresCtrlC) {
   std::string log;
   EXPECT_EQ(ended_by("int"), run_case("+F+F-F", "int", &log));
+  EXPECT_EQ("F0o\n", log);
+
+  EXPECT_EQ(0, run_case("+F+N", "int", &log));  // Ctrl+C ignored: no routine runs
+  EXPECT_EQ("", log);
+  EXPECT_EQ(ended_by("int"), run_case("+F+N-N", "int", &log));
   EXPECT_EQ("F0o\n", log);
 
   SetLastError(0);
