@@ -1,0 +1,108 @@
+// The closing handshake: the first party out leaves the end-wait file and
+// waits until it is gone; the last party out deletes both files.
+#include "fileops/null_dacl.h"
+#include "sync/master_file.h"
+
+namespace {
+
+// Waits until the partner is outside any rendezvous: byte 3 taken exclusively
+// under the guard, then released.  Returns with the guard held.
+int wait_until_outside_rendezvous(SyncState* state, time_t start, ErrorInfo* error) {
+  for (;;) {
+    if (take_guard(state, start, error) != 0) return -1;
+    if (lock_master_byte(state->master_file, kInRendezvousByte, 1)) {
+      if (unlock_master_byte(state->master_file, kInRendezvousByte)) return 0;
+      set_error(error, kErrUnlock, GetLastError());
+      return -1;
+    }
+    const DWORD failure = GetLastError();
+    if (failure != ERROR_LOCK_VIOLATION) {
+      set_error(error, kErrExclusiveLock, failure);
+      return -1;
+    }
+    if (!release_guard(state, error)) return -1;
+    if (time_limit_exceeded(start, state->timeout_sec)) {
+      set_error(error, kErrTimedOut, 0);
+      return -1;
+    }
+    Sleep(100);
+  }
+}
+
+void create_endwait_file(const char* name) {
+  NullDaclAttributes security;
+  init_null_dacl(&security);
+  HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            &security.attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Not reported: without the file the partner is simply not waited for.
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+bool file_exists(const char* name) { return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES; }
+
+void release_record(SyncState* state) { VirtualFree(state, 0, MEM_RELEASE); }
+
+// First party out: the partner lives and will delete both files.
+int finish_first(SyncState* state, time_t start) {
+  report_line(message_text(43));  // "A termination synchronization file will now be created."
+  create_endwait_file(state->endwait_name);
+  report_line(message_text(15));  // "Processing to release the resource will now be performed."
+  sync_teardown(state, 0);  // this party's presence byte is free from here on
+  report_line(message_text(79));  // "The system waits until processing of the remote host ends."
+  while (file_exists(state->endwait_name)) {
+    if (time_limit_exceeded(start, state->timeout_sec)) {
+      const ErrorInfo error = {kErrTimedOut, 0};
+      report_error(&error);
+      release_record(state);
+      return -1;
+    }
+    Sleep(100);
+  }
+  release_record(state);
+  report_line(message_text(99));  // "Termination processing for synchronization ended successfully."
+  return 0;
+}
+
+// Last party out, or any failure: release, close and, when `do_delete`,
+// delete both files.
+int finish_last(SyncState* state, const ErrorInfo* error, int do_delete) {
+  report_line(message_text(15));  // "Processing to release the resource will now be performed."
+  sync_teardown(state, do_delete);
+  release_record(state);
+  if (error->code != 0) {
+    report_error(error);
+    return -1;
+  }
+  report_line(message_text(99));  // "Termination processing for synchronization ended successfully."
+  return 0;
+}
+
+}  // namespace
+
+int sync_finish(SyncState* state) {
+  const time_t start = sync_clock();
+  ErrorInfo error = {0, 0};
+  report_line(message_text(100));  // "Termination processing for synchronization will now start."
+  if (state->master_file == INVALID_HANDLE_VALUE) return finish_last(state, &error, 1);
+
+  report_line(message_text(78));  // "The remote host will now be checked for whether it can accept the termination processing."
+  if (wait_until_outside_rendezvous(state, start, &error) != 0) {
+    return finish_last(state, &error, 1);
+  }
+
+  report_line(message_text(81));  // "The living state of the remote host will now be checked."
+  if (state->own_presence_byte == 0) return finish_last(state, &error, 1);  // never paired
+  switch (probe_master_byte(state->master_file, state->partner_presence_byte)) {
+    case Probe::kHeld:
+      return finish_first(state, start);
+    case Probe::kGranted:
+      unlock_master_byte(state->master_file, state->partner_presence_byte);
+      return finish_last(state, &error, 1);
+    case Probe::kFailed:
+      break;
+  }
+  // Whether the partner lives is unknown: fail as a rendezvous does, and
+  // delete nothing that a live partner may still use.
+  set_error(&error, kErrExclusiveLock, GetLastError());
+  return finish_last(state, &error, 0);
+}

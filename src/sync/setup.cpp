@@ -1,0 +1,104 @@
+// Pairing two parties on the master file of the -h folder.
+#include <cstdio>
+
+#include "driver/run_options.h"
+#include "sync/master_file.h"
+
+SyncSetupSlot sync_setup_slots[2];
+
+namespace {
+
+// Both names, or false when one would not fit in 255 characters: a cut name
+// could lose the process id and let two processes meet on one master file.
+bool make_sync_names(SyncState* state, int32_t mode, const char* folder, const char* host) {
+  int master_length;
+  int endwait_length;
+  if (mode == kModeSingle) {
+    const int pid = static_cast<int>(GetCurrentProcessId());
+    master_length = std::snprintf(state->master_name, sizeof(state->master_name),
+                                  "%s" ZARN_PATH_SEPARATOR ".#ZARLOCK.%s.%d.master", folder, host,
+                                  pid);
+    endwait_length = std::snprintf(state->endwait_name, sizeof(state->endwait_name),
+                                   "%s" ZARN_PATH_SEPARATOR "%s.%d.endwaitfile", folder, host, pid);
+  } else {
+    master_length = std::snprintf(state->master_name, sizeof(state->master_name),
+                                  "%s" ZARN_PATH_SEPARATOR ".#ZARLOCK.master", folder);
+    endwait_length = std::snprintf(state->endwait_name, sizeof(state->endwait_name),
+                                   "%s" ZARN_PATH_SEPARATOR "endwaitfile", folder);
+  }
+  const int limit = static_cast<int>(sizeof(state->master_name)) - 1;
+  return master_length >= 0 && master_length <= limit && endwait_length >= 0 &&
+         endwait_length <= limit;
+}
+
+// Opens the master file and runs the first rendezvous; reports its failure.
+int pair_up(SyncState* state, int32_t mode, const char* folder) {
+  ErrorInfo error = {0, 0};
+  report_line(message_text(94));  // "The file name of a synchronization file will now be generated."
+  char host[256] = {};
+  if (mode == kModeSingle) {
+    DWORD host_size = sizeof(host);
+    if (!GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, host, &host_size)) {
+      set_error(&error, kErrHostName, GetLastError());
+      report_error(&error);
+      return -1;
+    }
+  }
+  const bool named = make_sync_names(state, mode, folder, host);
+
+  report_line(message_text(96));  // "The synchronization file will now be opened."
+  if (!named) {
+    set_error(&error, kErrEnvFileOpen, ERROR_FILENAME_EXCED_RANGE);
+    report_error(&error);
+    return -1;
+  }
+  state->master_file = open_sync_file(state->master_name);
+  if (state->master_file == INVALID_HANDLE_VALUE) {
+    set_error(&error, kErrEnvFileOpen, GetLastError());
+    report_error(&error);
+    return -1;
+  }
+  state->step = 1;
+  return sync_rendezvous(state);
+}
+
+}  // namespace
+
+SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec) {
+  report_line(message_text(106));  // "Initial processing for synchronization will now start."
+
+  // The record is ready before the console handler can reach it.
+  EnterCriticalSection(&resource_lock);
+  SyncSetupSlot& slot = sync_setup_slots[sync_setup_slots[0].state == nullptr ? 0 : 1];
+  slot.thread_id = GetCurrentThreadId();
+  auto* state = static_cast<SyncState*>(
+      VirtualAlloc(nullptr, sizeof(SyncState), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  const DWORD alloc_error = GetLastError();
+  if (state != nullptr) {
+    *state = SyncState{};
+    state->master_file = INVALID_HANDLE_VALUE;
+    state->timeout_sec = timeout_sec;
+  }
+  slot.state = state;
+  LeaveCriticalSection(&resource_lock);
+  if (state == nullptr) {
+    const ErrorInfo error = {kErrNoMemory, static_cast<int32_t>(alloc_error)};
+    report_error(&error);
+    return nullptr;
+  }
+
+  SetConsoleCtrlHandler(sync_console_handler, TRUE);
+  const int paired = pair_up(state, mode, folder);
+
+  EnterCriticalSection(&resource_lock);
+  if (paired != 0) {
+    sync_teardown(state, 1);
+    VirtualFree(state, 0, MEM_RELEASE);
+  }
+  slot.state = nullptr;
+  LeaveCriticalSection(&resource_lock);
+  SetConsoleCtrlHandler(sync_console_handler, FALSE);
+  if (paired != 0) return nullptr;
+  report_line(message_text(105));  // "Initial processing for synchronization ended successfully."
+  return state;
+}

@@ -1,0 +1,9 @@
+// The synchronisation tests pair threads of this process and re-run this
+// binary as partner processes (tests/support/child.h).
+#include "driver/run_options.h"
+#include "support/child.h"
+
+int main(int argc, char** argv) {
+  InitializeCriticalSection(&resource_lock);  // the driver's validation does this in the tool
+  return child_main_or_tests(argc, argv);
+}
