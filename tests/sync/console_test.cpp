@@ -66,7 +66,7 @@ ZARN_CHILD(interrupt_two_setups) {
 }
 
 struct StepperThread {
-  SyncState* state = nullptr;
+  std::atomic<SyncState*> state{nullptr};
   std::string folder;
   std::atomic<bool> go{false};
   std::atomic<int> result{-5};
