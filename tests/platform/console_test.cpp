@@ -116,7 +116,8 @@ ZARN_CHILD(console_case) {
     if (!SetConsoleCtrlHandler(routine, regs[i] == '+')) return 3;
   }
   if (!raise_console_event(args[2])) return 4;
-  if (regs.size() >= 2 && regs.compare(regs.size() - 2, 2, "+N") == 0) {
+  bool ignored = args.size() > 3 && args[3] == "ignored";
+  if (ignored || (regs.size() >= 2 && regs.compare(regs.size() - 2, 2, "+N") == 0)) {
     Sleep(300);  // an ignored Ctrl+C: nothing may happen meanwhile
     return 0;
   }
@@ -168,5 +169,18 @@ TEST(ConsoleHandlers, OtherSignalsAndNoRoutineEndTheProcessAsTheSignalWould) {
   EXPECT_EQ("", log);
   EXPECT_EQ(0, run_case("+T", "term", &log));
   EXPECT_EQ("T6o\n", log);
+}
+
+// A background job of a non-interactive shell starts with SIGINT ignored; it
+// stays ignored, routines or not.
+TEST(ConsoleHandlers, SignalIgnoredAtStartStaysIgnored) {
+  TempDir dir;
+  std::string log = dir.file("log");
+  ProcessResult r = run_process(
+      {"/bin/sh", "-c", "trap '' INT; exec \"$0\" --zarn-child console_case \"$1\" +F int ignored",
+       self_path(), log},
+      {}, 20000);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("", read_file(log));
 }
 #endif
