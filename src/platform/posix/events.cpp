@@ -98,18 +98,23 @@ BOOL SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due_time, LONG period,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  using std::chrono::nanoseconds;
-  Clock::time_point now = Clock::now();
-  Clock::time_point due;
+  // How far from now, in 100 ns units; an absolute time is a wall-clock
+  // instant.  Kept within a century so that nothing overflows.
+  constexpr LONGLONG kCentury = 100LL * 365 * 24 * 3600 * 10000000;
   LONGLONG ticks = due_time->QuadPart;
+  LONGLONG from_now;
   if (ticks < 0) {
-    due = now + std::chrono::duration_cast<Clock::duration>(nanoseconds(-ticks) * 100);
+    from_now = ticks < -kCentury ? kCentury : -ticks;
   } else {
-    // Absolute: how far the wall-clock instant lies from now.
-    auto wall = std::chrono::system_clock::now().time_since_epoch();
-    auto target = nanoseconds(ticks - kUnixEpochAsFiletime) * 100;
-    due = now + std::chrono::duration_cast<Clock::duration>(target - wall);
+    LONGLONG wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count() / 100 + kUnixEpochAsFiletime;
+    from_now = ticks - wall;
+    if (from_now > kCentury) from_now = kCentury;
+    if (from_now < 0) from_now = 0;
   }
+  Clock::time_point due =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(from_now * 100));
   std::lock_guard<std::mutex> hold(wait_mutex());
   object->signalled = false;
   object->armed = true;
