@@ -214,18 +214,6 @@ TEST(FileOps, CloseHandleOnlyOnce) {
   EXPECT_EQ(INVALID_HANDLE_VALUE, h);
 }
 
-TEST(FileOps, OpenReportsTheDispositionError) {
-  TempDir dir;
-  const std::string name = dir.file("x");
-  EXPECT_EQ(INVALID_HANDLE_VALUE, open_test_file(name.c_str(), GENERIC_READ, 0, OPEN_EXISTING));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-  HANDLE h = open_test_file(name.c_str(), GENERIC_READ, FILE_SHARE_READ, CREATE_NEW);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, open_test_file(name.c_str(), GENERIC_READ, 0, CREATE_NEW));
-  EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
-  close_handle(&h);
-}
-
 TEST(FileOps, DueTimeIsComputedIn64Bits) {
   EXPECT_EQ(-6000000000LL, due_time_of(600));
   EXPECT_EQ(-300000000LL, due_time_of(30));

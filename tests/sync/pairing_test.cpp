@@ -85,24 +85,6 @@ TEST(Pairing, DoubleModeUsesFixedNamesAndReusesLeftovers) {
   EXPECT_TRUE(dir.entries().empty());
 }
 
-TEST(Pairing, FirstArrivalGetsRoleZero) {
-  TempDir dir;
-  SyncState* late = nullptr;
-  std::thread latecomer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    late = sync_setup(kModeDouble, dir.path().c_str(), 10);
-  });
-  SyncState* early = sync_setup(kModeDouble, dir.path().c_str(), 10);
-  latecomer.join();
-  ASSERT_NE(nullptr, early);
-  ASSERT_NE(nullptr, late);
-  EXPECT_EQ(0, early->role);
-  EXPECT_EQ(1, late->role);
-  std::thread other([&] { EXPECT_EQ(0, sync_finish(late)); });
-  EXPECT_EQ(0, sync_finish(early));
-  other.join();
-}
-
 TEST(Pairing, LonePartyGivesUpAfterTheLimitAndDeletesTheMasterFile) {
   TempDir dir;
   ReportCapture report(dir.file("report.log"));
@@ -125,17 +107,6 @@ TEST(Pairing, LonePartyGivesUpAfterTheLimitAndDeletesTheMasterFile) {
   EXPECT_EQ((std::vector<std::string>{"report.log"}), dir.entries());
   EXPECT_EQ(nullptr, sync_setup_slots[0].state);
   EXPECT_EQ(nullptr, sync_setup_slots[1].state);
-}
-
-TEST(Pairing, MasterFileInAMissingFolderIsReported) {
-  TempDir dir;
-  ReportCapture report(dir.file("report.log"));
-  EXPECT_EQ(nullptr, sync_setup(kModeDouble, dir.file("missing").c_str(), 2));
-  const std::string printed = report.text();
-  EXPECT_NE(std::string::npos,
-            printed.find("        ! The file in the path of the environment settings shared by ZARFO "
-                         "products could not be opened. ERRORCODE=3("))
-      << printed;
 }
 
 TEST(Pairing, NamesThatWouldBeCutAreRefused) {

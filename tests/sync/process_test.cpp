@@ -93,6 +93,7 @@ double partner_death_noticed_after_ms(bool partner_late, std::string* printed) {
   SyncState* state = sync_setup(kModeDouble, dir.path().c_str(), 10);
   EXPECT_NE(nullptr, state);
   if (state == nullptr) return -1;
+  if (!partner_late) Sleep(300);
   EXPECT_EQ(0, sync_step(state));
   EXPECT_TRUE(wait_for_file(control.file("stepped"), 20000));
   EXPECT_EQ(partner_late ? 4 : 5, state->step);
