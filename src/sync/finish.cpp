@@ -40,8 +40,6 @@ void create_endwait_file(const char* name) {
 
 bool file_exists(const char* name) { return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES; }
 
-void release_record(SyncState* state) { VirtualFree(state, 0, MEM_RELEASE); }
-
 // First party out: the partner lives and will delete both files.
 int finish_first(SyncState* state, time_t start) {
   report_line(message_text(43));  // "A termination synchronization file will now be created."

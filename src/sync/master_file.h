@@ -55,4 +55,11 @@ BOOL release_guard(SyncState* state, ErrorInfo* error);
 
 void set_error(ErrorInfo* error, int32_t code, DWORD system_error);
 
+// Records come from VirtualAlloc and are known as live until released
+// (live_records.cpp).  allocate_record gives nullptr with the reason in the
+// last error.  record_is_live: the caller holds resource_lock.
+SyncState* allocate_record();
+void release_record(SyncState* state);
+bool record_is_live(const SyncState* state);
+
 #endif

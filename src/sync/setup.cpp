@@ -71,8 +71,7 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec) {
   EnterCriticalSection(&resource_lock);
   SyncSetupSlot& slot = sync_setup_slots[sync_setup_slots[0].state == nullptr ? 0 : 1];
   slot.thread_id = GetCurrentThreadId();
-  auto* state = static_cast<SyncState*>(
-      VirtualAlloc(nullptr, sizeof(SyncState), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  SyncState* state = allocate_record();
   const DWORD alloc_error = GetLastError();
   if (state != nullptr) {
     *state = SyncState{};
@@ -93,7 +92,7 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec) {
   EnterCriticalSection(&resource_lock);
   if (paired != 0) {
     sync_teardown(state, 1);
-    VirtualFree(state, 0, MEM_RELEASE);
+    release_record(state);
   }
   slot.state = nullptr;
   LeaveCriticalSection(&resource_lock);

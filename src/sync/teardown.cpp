@@ -1,9 +1,11 @@
 // Releasing a party's bytes, closing the master file and, on request,
 // deleting both synchronisation files.
+#include "driver/run_options.h"
 #include "sync/master_file.h"
 
-void sync_teardown(SyncState* state, int do_delete) {
-  if (state == nullptr || state->torn_down) return;
+namespace {
+
+void tear_down(SyncState* state, int do_delete) {
   if (state->master_file != INVALID_HANDLE_VALUE) {
     // Failures change nothing here: closing the handle drops every lock
     // still held (the shared lock of byte 3 among them).
@@ -31,3 +33,16 @@ void sync_teardown(SyncState* state, int do_delete) {
   }
   state->torn_down = 1;
 }
+
+}  // namespace
+
+// Under resource_lock: a console handler and the record's own thread may
+// both tear it down, and the handler may hold a pointer to a record its owner
+// has released meanwhile.
+void sync_teardown(SyncState* state, int do_delete) {
+  if (state == nullptr) return;
+  EnterCriticalSection(&resource_lock);
+  if (record_is_live(state) && !state->torn_down) tear_down(state, do_delete);
+  LeaveCriticalSection(&resource_lock);
+}
+
