@@ -258,8 +258,8 @@ TEST(Files, BadHandlesGiveInvalidHandle) {
 }
 
 #ifndef _WIN32
-// Windows itself would fault on these; the layer answers instead.
-TEST(Files, MissingRecordsAreInvalidParameters) {
+// Windows itself would fault or hang on these; the layer answers instead.
+TEST(Files, LayerAnswersWhereWindowsWouldNot) {
   TempDir dir;
   HANDLE h = open_file(dir.file("f"), kReadWrite, 0, CREATE_NEW);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);
@@ -269,6 +269,18 @@ TEST(Files, MissingRecordsAreInvalidParameters) {
   EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
   EXPECT_FALSE(GetOverlappedResult(h, NULL, NULL, FALSE));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+  // A record that no request owns never blocks, whatever it says.
+  OVERLAPPED stray = record_at(0);
+  stray.Internal = STATUS_PENDING;
+  EXPECT_FALSE(GetOverlappedResult(h, &stray, NULL, TRUE));
+  EXPECT_EQ(ERROR_IO_INCOMPLETE, GetLastError());
+  // Lock ranges start below 2^62: the range above carries the share modes.
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, lock_range(h, uint64_t(1) << 62, true, true));
+  EXPECT_EQ(0u, lock_range(h, (uint64_t(1) << 62) - 1, true, true, 100));  // cut at 2^62
+  // The share markers above 2^62 are untouched: h still shares nothing.
+  EXPECT_EQ(INVALID_HANDLE_VALUE, open_file(dir.file("f"), GENERIC_READ, kShareAll, OPEN_EXISTING));
+  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, lock_range(h, 2, true, true, ~uint64_t(0)));  // past 2^64
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(NULL));
   EXPECT_FALSE(DeleteFileA(NULL));
   EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(NULL, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL));

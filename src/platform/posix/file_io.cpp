@@ -60,7 +60,7 @@ BOOL read_or_write(Direction dir, HANDLE file, void* buffer, DWORD size, LPDWORD
   if (size && !buffer) return fail(ERROR_NOACCESS);
   std::shared_ptr<Object> event;
   if (ov && !event_of(ov, &event)) return FALSE;
-  if (event) ResetEvent(ov->hEvent);  // as the kernel does when a request starts
+  if (event) ResetEvent(event_handle_of(ov));  // as the kernel does when a request starts
 
   uint64_t offset = ov ? (uint64_t(ov->OffsetHigh) << 32) | ov->Offset : 0;
   if (offset > uint64_t(INT64_MAX)) return fail(ERROR_INVALID_PARAMETER);

@@ -63,6 +63,12 @@ struct FileObject : Object {
 // The file object of `handle`, or nullptr with ERROR_INVALID_HANDLE set.
 std::shared_ptr<FileObject> file_of(HANDLE handle);
 
+// The event handle of a record: hEvent without its low bit, which only keeps
+// a completion off a completion port.
+inline HANDLE event_handle_of(const OVERLAPPED* ov) {
+  return reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(ov->hEvent) & ~uintptr_t(1));
+}
+
 // The event object an OVERLAPPED record names.  True with `*event` empty
 // when the record names none; false with ERROR_INVALID_HANDLE set when
 // hEvent is not an event handle.

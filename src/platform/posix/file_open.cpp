@@ -45,8 +45,7 @@ std::shared_ptr<FileObject> file_of(HANDLE handle) {
 
 bool event_of(const OVERLAPPED* ov, std::shared_ptr<Object>* event) {
   event->reset();
-  // The low bit of hEvent only keeps a completion off a completion port.
-  HANDLE h = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(ov->hEvent) & ~uintptr_t(1));
+  HANDLE h = event_handle_of(ov);
   if (!h) return true;
   std::shared_ptr<Object> object = handle_get(h);
   if (!object || object->kind != Kind::kEvent) {

@@ -43,6 +43,7 @@ std::shared_ptr<Object> handle_remove(HANDLE handle) {
 }  // namespace zarn_posix
 
 BOOL CloseHandle(HANDLE handle) {
+  zarn_posix::checkpoint();
   std::shared_ptr<zarn_posix::Object> object = zarn_posix::handle_remove(handle);
   if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);

@@ -137,7 +137,7 @@ BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD length_low, DWOR
   }
   std::shared_ptr<Object> event;
   if (!event_of(ov, &event)) return FALSE;
-  if (event) ResetEvent(ov->hEvent);  // as the kernel does when a request starts
+  if (event) ResetEvent(event_handle_of(ov));  // as the kernel does when a request starts
   bool exclusive = (flags & LOCKFILE_EXCLUSIVE_LOCK) != 0;
 
   std::unique_lock<std::mutex> hold(lock_state_mutex());

@@ -26,12 +26,6 @@ bool is_peer_guard(const struct flock& fl) {
   return static_cast<uint64_t>(fl.l_start) == kGuard && fl.l_len == 1;
 }
 
-bool inside_markers(const struct flock& fl) {
-  uint64_t start = static_cast<uint64_t>(fl.l_start);
-  return fl.l_type == F_RDLCK && fl.l_len > 0 && start >= kMarkers &&
-         start + static_cast<uint64_t>(fl.l_len) <= kMarkers + kMarkerCount;
-}
-
 void pause_us(long us) {
   struct timespec ts = {0, us * 1000};
   nanosleep(&ts, nullptr);
@@ -50,24 +44,10 @@ unsigned bytes_to_probe(unsigned rights, unsigned denied) {
 }
 unsigned bytes_to_mark(unsigned rights, unsigned denied) { return rights | (denied << 3); }
 
-bool markers_conflict(int fd, unsigned probe) {
-  struct flock fl;
-  if (ofd_find(fd, kMarkers, kMarkerCount, &fl) <= 0) return false;  // none, or no lock support
-  if (!inside_markers(fl)) return true;  // another program's lock over the range
-  for (uint64_t b = 0; b < kMarkerCount; ++b) {
-    if (!(probe & (1u << b))) continue;
-    uint64_t byte = kMarkers + b;
-    uint64_t start = static_cast<uint64_t>(fl.l_start);
-    if (byte >= start && byte < start + static_cast<uint64_t>(fl.l_len)) return true;
-  }
-  for (uint64_t b = 0; b < kMarkerCount; ++b) {
-    if ((probe & (1u << b)) && ofd_find(fd, kMarkers + b, 1, &fl) == 1) return true;
-  }
-  return false;
-}
-
-// Sets the marker bytes in `mask`, contiguous runs in one call each.
-int place_markers(int fd, unsigned mask) {
+// Calls `f(first, count)` for each run of consecutive bytes in `mask` until
+// one returns true; returns whether one did.
+template <class F>
+bool any_run(unsigned mask, F f) {
   for (uint64_t b = 0; b < kMarkerCount;) {
     if (!(mask & (1u << b))) {
       ++b;
@@ -75,10 +55,28 @@ int place_markers(int fd, unsigned mask) {
     }
     uint64_t end = b;
     while (end < kMarkerCount && (mask & (1u << end))) ++end;
-    if (ofd_set(fd, F_RDLCK, kMarkers + b, end - b) != 0) return -1;
+    if (f(kMarkers + b, end - b)) return true;
     b = end;
   }
-  return 0;
+  return false;
+}
+
+// Any lock of another description on a byte to probe is a conflict: a
+// marker of another open, or another program's lock over the range.  The
+// layout puts the usual probes in one run, so one call.
+bool markers_conflict(int fd, unsigned probe) {
+  return any_run(probe, [fd](uint64_t start, uint64_t count) {
+    struct flock fl;
+    return ofd_find(fd, start, count, &fl) == 1;  // errors: no lock support, nothing to see
+  });
+}
+
+// Sets the marker bytes in `mask`, one call per run.  0, or -1 with errno.
+int place_markers(int fd, unsigned mask) {
+  bool failed = any_run(mask, [fd](uint64_t start, uint64_t count) {
+    return ofd_set(fd, F_RDLCK, start, count) != 0;
+  });
+  return failed ? -1 : 0;
 }
 
 }  // namespace
