@@ -3,6 +3,7 @@
 // whole-file lock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -102,6 +103,38 @@ TEST(Share, ThreadsOfOneProcessConflict) {
   HANDLE h = open_file(path, GENERIC_READ, kShareAll, OPEN_EXISTING);
   EXPECT_NE(INVALID_HANDLE_VALUE, h);
   CloseHandle(h);
+}
+
+// Opens that race each other still exclude each other: the check and the
+// claim of one open are a single step for every other.
+TEST(Share, RacingOpensThatShareNothingNeverOverlap) {
+  TempDir dir;
+  std::string path = dir.file("f");
+  std::atomic<int> inside{0}, most_inside{0}, granted{0}, other_errors{0};
+  auto worker = [&] {
+    for (int i = 0; i < 1000; ++i) {
+      HANDLE h = open_file(path, kReadWrite, 0, OPEN_ALWAYS);
+      if (h == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_SHARING_VIOLATION) ++other_errors;
+        continue;
+      }
+      int now = ++inside;
+      int seen = most_inside.load();
+      while (now > seen && !most_inside.compare_exchange_weak(seen, now)) {
+      }
+      std::this_thread::yield();  // hold it a moment
+      --inside;
+      CloseHandle(h);
+      ++granted;
+    }
+  };
+  std::thread t1(worker), t2(worker), t3(worker);
+  t1.join();
+  t2.join();
+  t3.join();
+  EXPECT_EQ(1, most_inside.load());
+  EXPECT_GT(granted.load(), 0);
+  EXPECT_EQ(0, other_errors.load());
 }
 
 TEST(Share, ProcessesConflictUntilTheHolderEnds) {

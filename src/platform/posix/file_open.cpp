@@ -82,10 +82,11 @@ int open_retrying(const char* path, int flags) {
 }
 
 // Opens `name` as the disposition says; *created tells whether this call
-// made the file.  -1 with errno on failure.  O_NONBLOCK keeps a FIFO from
-// blocking the open (the caller refuses it); regular files ignore it.
+// made the file.  -1 with errno on failure.  No O_NONBLOCK: an open waits
+// for a file server's lease on the file to be broken, as a Windows open
+// waits for an oplock break.
 int open_disposition(const char* name, int access_flags, DWORD disposition, bool* created) {
-  int base = access_flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int base = access_flags | O_CLOEXEC | O_NOCTTY;
   *created = false;
   if (disposition == CREATE_NEW) {
     int fd = open_retrying(name, base | O_CREAT | O_EXCL);
@@ -115,7 +116,7 @@ int open_disposition(const char* name, int access_flags, DWORD disposition, bool
 int reopen_read_write(int fd, const char* name) {
   char self[40];
   snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  int flags = O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int flags = O_RDWR | O_CLOEXEC | O_NOCTTY;
   int lock_fd = open_retrying(self, flags);
   if (lock_fd < 0 && errno == ENOENT) lock_fd = open_retrying(name, flags);  // no /proc
   return lock_fd;

@@ -16,7 +16,7 @@ namespace {
 int open_for_probe(const char* name, int access_flags) {
   int fd;
   do {
-    fd = open(name, access_flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    fd = open(name, access_flags | O_CLOEXEC | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }

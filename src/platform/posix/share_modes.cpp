@@ -101,9 +101,8 @@ ShareGuard::ShareGuard(int fd, bool writable) : fd_(fd) {
     }
     if (!ofd_conflict_errno(errno)) return;  // no OFD locks here: unguarded
     int found = ofd_find(fd, kGuard, 1, &fl);
-    if (found == 0) continue;  // released meanwhile
     if (found < 0) return;
-    if (!is_peer_guard(fl)) {
+    if (found == 1 && !is_peer_guard(fl)) {
       result_ = ERROR_SHARING_VIOLATION;
       return;
     }
@@ -113,8 +112,10 @@ ShareGuard::ShareGuard(int fd, bool writable) : fd_(fd) {
       result_ = ERROR_SHARING_VIOLATION;
       return;
     }
-    pause_us(pause);
-    if (pause < 2000) pause *= 2;
+    if (found == 1) {  // else released meanwhile: again at once
+      pause_us(pause);
+      if (pause < 2000) pause *= 2;
+    }
   }
 }
 
