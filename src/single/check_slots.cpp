@@ -10,6 +10,7 @@ CheckFileSlot check_slots[2] = {
     {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, nullptr},
 };
 uint32_t interrupt_count = 0;
+char partner_file_names[2][261];
 
 void prepare_slot(int slot) {
   ResourceLockHold hold;
@@ -18,6 +19,7 @@ void prepare_slot(int slot) {
   s.partner_handle = INVALID_HANDLE_VALUE;
   memset(s.own_file_name, 0, sizeof s.own_file_name);
   s.sync_state = nullptr;
+  memset(partner_file_names[slot], 0, sizeof partner_file_names[slot]);
 }
 
 void slot_set_name(int slot, const char* name) {
@@ -27,13 +29,45 @@ void slot_set_name(int slot, const char* name) {
   strncpy(field, name, sizeof check_slots[slot].own_file_name - 1);
 }
 
-void slot_set_handle(HANDLE* field, HANDLE value) {
-  const DWORD error = GetLastError();
+void slot_set_partner_name(int slot, const char* name) {
+  ResourceLockHold hold;
+  char* field = partner_file_names[slot];
+  memset(field, 0, sizeof partner_file_names[slot]);
+  strncpy(field, name, sizeof partner_file_names[slot] - 1);
+}
+
+bool process_ending = false;
+
+namespace {
+
+// The caller holds resource_lock.  The process ends on the handler's thread
+// once every handler has returned; until then this thread does nothing.
+void wait_for_the_end_locked() {
+  if (!process_ending) return;
+  LeaveCriticalSection(&resource_lock);
+  for (;;) Sleep(1000);
+}
+
+}  // namespace
+
+HANDLE slot_open(HANDLE* field, const char* name, DWORD disposition) {
+  DWORD error = 0;
+  HANDLE file = INVALID_HANDLE_VALUE;
   {
     ResourceLockHold hold;
-    *field = value;
+    wait_for_the_end_locked();
+    file = open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          disposition);
+    error = GetLastError();
+    *field = file;
   }
   SetLastError(error);
+  return file;
+}
+
+void stop_if_process_ending() {
+  ResourceLockHold hold;
+  wait_for_the_end_locked();
 }
 
 void slot_close_handle(HANDLE* field) {

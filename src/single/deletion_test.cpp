@@ -30,9 +30,7 @@ int single_deletion_test(const RunOptions* options) {
   slot_set_name(0, name);
 
   report_message(kMsgOpening, name);
-  HANDLE file = open_test_file(name, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
-  slot_set_handle(&check_slots[0].own_handle, file);
+  HANDLE file = slot_open(&check_slots[0].own_handle, name, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE) {
     const ErrorInfo error{kErrPathNotOpened, static_cast<int32_t>(GetLastError())};
     report_error(&error);

@@ -83,9 +83,7 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
   make_check_file_name(options->mode, folder, 0, name);
   slot_set_name(0, name);
   report_message(kMsgOpening, name);
-  s.file = open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          OPEN_ALWAYS);
-  slot_set_handle(&check_slots[0].own_handle, s.file);
+  s.file = slot_open(&check_slots[0].own_handle, name, OPEN_ALWAYS);
   if (s.file == INVALID_HANDLE_VALUE) {
     s.error = ErrorInfo{target == kTargetShare ? kErrShareNotOpened : kErrPathNotOpened,
                         static_cast<int32_t>(GetLastError())};

@@ -23,10 +23,7 @@ const int32_t kErrPathOpenError = 9;
 // failure stays in the last error.
 HANDLE open_case_file(const char* name, DWORD disposition) {
   report_message(kMsgOpening, name);
-  HANDLE file = open_test_file(name, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, disposition);
-  slot_set_handle(&check_slots[0].own_handle, file);
-  return file;
+  return slot_open(&check_slots[0].own_handle, name, disposition);
 }
 
 void report_code(int32_t code, DWORD system_error, bool expected) {

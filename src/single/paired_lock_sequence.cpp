@@ -253,14 +253,12 @@ void run_groups(Participant& p) {
   waited_group(p, {kGroupWaitOnExclusive, 1, false, false, false});
 }
 
-// Builds a check-file name, prints `msg` with it and opens the file.
-HANDLE open_check_file(Participant& p, int32_t number, int msg, char* name) {
+// Builds a check-file name and prints `msg` with it.
+void name_check_file(Participant& p, int32_t number, int msg, char* name) {
   const char* folder =
       p.target == kTargetShare ? p.options->share_path : p.options->target_path;
   make_check_file_name(p.options->mode, folder, number, name);
   report_message(msg, name);
-  return open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        OPEN_ALWAYS);
 }
 
 bool report_open_failure(Participant& p) {
@@ -290,14 +288,17 @@ bool prepare(Participant& p, int role) {
   }
   // Whichever participant comes first creates both files; the other opens them.
   char own_name[261] = {0};
-  HANDLE own = open_check_file(p, role, kMsgOpenOwn, own_name);
+  name_check_file(p, role, kMsgOpenOwn, own_name);
   slot_set_name(role, own_name);
-  slot_set_handle(&p.slot->own_handle, own);
-  if (own == INVALID_HANDLE_VALUE) return report_open_failure(p);
+  if (slot_open(&p.slot->own_handle, own_name, OPEN_ALWAYS) == INVALID_HANDLE_VALUE) {
+    return report_open_failure(p);
+  }
   char partner_name[261] = {0};
-  HANDLE partner = open_check_file(p, role ^ 1, kMsgOpenPartner, partner_name);
-  slot_set_handle(&p.slot->partner_handle, partner);
-  if (partner == INVALID_HANDLE_VALUE) return report_open_failure(p);
+  name_check_file(p, role ^ 1, kMsgOpenPartner, partner_name);
+  slot_set_partner_name(role, partner_name);
+  if (slot_open(&p.slot->partner_handle, partner_name, OPEN_ALWAYS) == INVALID_HANDLE_VALUE) {
+    return report_open_failure(p);
+  }
   return true;
 }
 
@@ -305,6 +306,7 @@ bool prepare(Participant& p, int role) {
 
 int paired_lock_sequence(const RunOptions* options, int32_t target) {
   report_line(message_text(kMsgSyncInit));
+  stop_if_process_ending();
   SyncState* sync = sync_setup(kModeSingle, options->share_path, options->timeout_sec);
   if (sync == nullptr) {
     report_line(message_text(kMsgSyncInitFailed));

@@ -133,9 +133,7 @@ int single_read_write_test(const RunOptions* options) {
   make_check_file_name(options->mode, options->target_path, 0, name);
   slot_set_name(0, name);
   report_message(kMsgOpening, name);
-  HANDLE file = open_test_file(name, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
-  slot_set_handle(&check_slots[0].own_handle, file);
+  HANDLE file = slot_open(&check_slots[0].own_handle, name, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE) {
     report_failure(kErrPathNotOpened, GetLastError());
     return kResultNg;

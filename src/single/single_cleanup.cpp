@@ -21,14 +21,27 @@ void release_slot_handles(CheckFileSlot* slot) {
   }
 }
 
+namespace {
+
+// Deletes the file `name` names; true when it went.  The name is cleared
+// when it went, or when `gone_is_done` and the file no longer exists.
+bool delete_named(char* name, bool gone_is_done, DeletedFiles* deleted) {
+  if (name[0] == '\0') return false;
+  if (!DeleteFileA(name)) {
+    if (gone_is_done && GetLastError() == ERROR_FILE_NOT_FOUND) memset(name, 0, 261);
+    return false;  // otherwise kept for the next pass
+  }
+  if (deleted->count < 4) memcpy(deleted->names[deleted->count++], name, 261);
+  memset(name, 0, 261);
+  return true;
+}
+
+}  // namespace
+
 void delete_slot_files(DeletedFiles* deleted) {
   deleted->count = 0;
-  for (CheckFileSlot& slot : check_slots) {
-    if (slot.own_file_name[0] == '\0') continue;
-    if (!DeleteFileA(slot.own_file_name)) continue;  // kept for the next pass
-    memcpy(deleted->names[deleted->count++], slot.own_file_name, sizeof slot.own_file_name);
-    memset(slot.own_file_name, 0, sizeof slot.own_file_name);
-  }
+  for (CheckFileSlot& slot : check_slots) delete_named(slot.own_file_name, false, deleted);
+  for (char* name : partner_file_names) delete_named(name, true, deleted);
 }
 
 int single_cleanup(int slot) {

@@ -1,21 +1,29 @@
-// The console control handler of the single-host tests.  Each registration
-// is called once per event; the count of calls so far selects the slot, so
-// the two registrations of the paired lock sequence clean slot 0, then 1.
+// The console control handler of the single-host tests.  It is registered
+// once by every single-host test and once by each participant of the paired
+// lock sequence, and called once per registration.
+//
+// Every call cleans both slots, not only the one its count would select: a
+// participant can register while the other has not yet (it is still pairing
+// up, or has already left), and then a lone call must clean the slot of the
+// participant that did register, whichever role it drew.  Cleaning is
+// idempotent, so a second call finds nothing left; a third does nothing.
 #include "single/check_slots.h"
 #include "single/slot_ops.h"
 
 BOOL WINAPI single_ctrl_handler(DWORD /*control_type*/) {
   ResourceLockHold hold;
   if (interrupt_count >= 2) return FALSE;
-  CheckFileSlot& slot = check_slots[interrupt_count];
-  release_slot_handles(&slot);
-  if (slot.sync_state != nullptr) {
-    // The other participant is not waited for; the process is about to end.
-    sync_teardown(slot.sync_state, 1);
-    slot.sync_state = nullptr;
+  for (CheckFileSlot& slot : check_slots) {
+    release_slot_handles(&slot);
+    if (slot.sync_state != nullptr) {
+      // The other participant is not waited for; the process is about to end.
+      sync_teardown(slot.sync_state, 1);
+      slot.sync_state = nullptr;
+    }
   }
   DeletedFiles deleted;  // not reported: the handler's thread prints nothing
   delete_slot_files(&deleted);
   ++interrupt_count;
+  process_ending = true;
   return FALSE;
 }

@@ -19,26 +19,42 @@ class ResourceLockHold {
 
 // Copies `name` (at most 260 characters) into the slot's own_file_name.
 void slot_set_name(int slot, const char* name);
-// Stores a handle the test has just opened into a field of a slot.
-void slot_set_handle(HANDLE* field, HANDLE value);
+// The name of the other participant's file, which this participant may be
+// the one to create: until the other has prepared its slot, only this
+// entry lets a deletion pass find that file.  Kept beside the slots;
+// prepare_slot clears it.
+void slot_set_partner_name(int slot, const char* name);
+extern char partner_file_names[2][261];
+// Opens a check file (read and write, shared for reading and writing) into
+// a field of a slot, under resource_lock.  Once a console control handler
+// has cleaned up, the process is about to end: a thread that would create a
+// file now (one that no deletion pass would see) waits for that end instead.
+// The reason of a failure stays in the last error.
+HANDLE slot_open(HANDLE* field, const char* name, DWORD disposition);
+// The same wait, for a thread about to create synchronisation files.
+void stop_if_process_ending();
 // close_handle on a field of a slot; the field becomes INVALID_HANDLE_VALUE
 // once closed.  The last error is kept.
 void slot_close_handle(HANDLE* field);
 void slot_set_sync_state(int slot, SyncState* state);
+
+// Set by single_ctrl_handler, under resource_lock, once it has cleaned up.
+extern bool process_ending;
 
 // The names a deletion pass deleted, in slot order, for message 11.  They
 // are printed after resource_lock is left: a console that blocks the
 // printing thread must never block a console control handler.
 struct DeletedFiles {
   int count;
-  char names[2][261];
+  char names[4][261];
 };
 
 // The caller holds resource_lock for both.
 // Unlocks byte 0 and closes both handles; a handle that fails to close stays.
 void release_slot_handles(CheckFileSlot* slot);
 // Deletes the files named in both slots, slot 0 first, clearing each name
-// that went; a name whose deletion fails stays for the next pass.
+// that went; a name whose deletion fails stays for the next pass.  Then the
+// partner file names, cleared also when their file is already gone.
 void delete_slot_files(DeletedFiles* deleted);
 
 #endif

@@ -53,7 +53,7 @@ TEST_F(CleanupTest, KeepsANameItCouldNotDeleteForTheNextPass) {
 
 // The two participants of the paired lock sequence: each owns one file and
 // holds the other's open.
-TEST_F(CleanupTest, HandlerCleansSlotZeroThenSlotOneThenNothing) {
+TEST_F(CleanupTest, HandlerCleansBothSlotsOnceAndNothingAfterTwoCalls) {
   const std::string file0 = dir_.file("f0");
   const std::string file1 = dir_.file("f1");
   check_slots[0].own_handle = open_file(file0);
@@ -66,20 +66,16 @@ TEST_F(CleanupTest, HandlerCleansSlotZeroThenSlotOneThenNothing) {
 
   EXPECT_FALSE(call_handler());
   EXPECT_EQ(1u, interrupt_count);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, check_slots[0].own_handle);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, check_slots[0].partner_handle);
-  EXPECT_EQ(slot1_own, check_slots[1].own_handle);
-  // Slot 1 still holds both files open, so neither could go yet.
-  EXPECT_EQ((std::vector<std::string>{"f0", "f1"}), dir_.entries());
-  EXPECT_EQ(file0, check_slots[0].own_file_name);
-
-  EXPECT_FALSE(call_handler());
-  EXPECT_EQ(2u, interrupt_count);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, check_slots[1].own_handle);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, check_slots[1].partner_handle);
+  for (const CheckFileSlot& slot : check_slots) {
+    EXPECT_EQ(INVALID_HANDLE_VALUE, slot.own_handle);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, slot.partner_handle);
+    EXPECT_STREQ("", slot.own_file_name);
+  }
+  EXPECT_FALSE(CloseHandle(slot1_own)) << "the handler closed it";
   EXPECT_TRUE(dir_.entries().empty());
-  EXPECT_STREQ("", check_slots[0].own_file_name);
-  EXPECT_STREQ("", check_slots[1].own_file_name);
+
+  EXPECT_FALSE(call_handler());  // the second registration: nothing left
+  EXPECT_EQ(2u, interrupt_count);
 
   // A third call touches nothing.
   const std::string later = dir_.file("later");
@@ -95,6 +91,24 @@ TEST_F(CleanupTest, HandlerCleansSlotZeroThenSlotOneThenNothing) {
 
   // Only the clean-up on this (printing) thread reported a deletion.
   EXPECT_EQ(deleted_line(later), log());
+}
+
+// Role 1 registered and created both files while role 0 is still pairing
+// up: the one call there is must clean slot 1 and find role 0's file by the
+// partner name role 1 recorded.
+TEST_F(CleanupTest, ALoneCallCleansTheSlotOfRoleOneAndThePartnerFile) {
+  const std::string file0 = dir_.file("f0");
+  const std::string file1 = dir_.file("f1");
+  check_slots[1].own_handle = open_file(file1);
+  check_slots[1].partner_handle = open_file(file0);
+  set_name(1, file1);
+  slot_set_partner_name(1, file0.c_str());
+
+  call_handler();
+  EXPECT_EQ(INVALID_HANDLE_VALUE, check_slots[1].own_handle);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, check_slots[1].partner_handle);
+  EXPECT_TRUE(dir_.entries().empty());
+  EXPECT_STREQ("", partner_file_names[1]);
 }
 
 TEST_F(CleanupTest, HandlerTearsDownBothSynchronisationsAndDeletesTheirFiles) {

@@ -14,6 +14,7 @@
 #include "fileops/fileops.h"
 #include "report/report.h"
 #include "single/check_slots.h"
+#include "single/slot_ops.h"
 #include "support/temp_dir.h"
 
 inline std::string read_whole_file(const std::string& path) {
@@ -54,6 +55,7 @@ class SlotTest : public ::testing::Test {
     output_enabled = 1;
     nesting_level = 0;
     interrupt_count = 0;
+    process_ending = false;
     prepare_slot(0);
     prepare_slot(1);
   }
