@@ -174,6 +174,9 @@ SYSTEM_TEXTS = {
               33: "Part of the file is locked by another holder. ",
               80: "A file of that name already exists. "},
     "wine": {2: "File not found. ", 33: "Lock violation. ", 80: "File exists. "},
+    # Wine answers in the user's language.
+    "wine-ja": {2: "ファイルが見つかりません。 ", 33: "ロック違反です。 ",
+                80: "ファイルはすでに存在します。 "},
 }
 
 # Progress lines of the synchronisation that only one of the two parties
@@ -243,7 +246,8 @@ class SingleRun:
     in the path to be checked."""
 
     def __init__(self, share, target, sep="/", japanese=False, wine=False, leftover=False):
-        self.r = Report(japanese, "wine" if wine else "posix")
+        system = ("wine-ja" if japanese else "wine") if wine else "posix"
+        self.r = Report(japanese, system)
         self.share, self.target, self.sep = share, target, sep
         self.wine, self.leftover = wine, leftover
         self.status = 255 if wine or leftover else 0

@@ -161,12 +161,11 @@ class WholeRunTest(SingleCase):
         self.assertEqual(expected.status, result.status)
         self.assertFoldersEmpty()
 
-    @unittest.skipIf(WINE, "Wine words its system texts in the user's language")
     def test_japanese_report(self):
         if b"ja_JP.utf8" not in subprocess.run(["locale", "-a"], capture_output=True).stdout:
             subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", "ja_JP.UTF-8"], check=True)
         result = zarnrun.run(arguments(self.share, self.target), lang="ja_JP.UTF-8")
-        expected = SingleRun(self.share, self.target, SEP, japanese=True)
+        expected = self.expected(japanese=True)
         self.assertReport(expected, result.stdout, japanese=True)
         self.assertEqual(expected.status, result.status)
         self.assertFoldersEmpty()
