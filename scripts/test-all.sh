@@ -46,8 +46,15 @@ start_wine() {
     say "creating the Wine prefix $WINEPREFIX"
     wineboot -i </dev/null >/dev/null 2>&1
   fi
-  # Exit status 2: this prefix's server already runs.
-  wineserver -p 300 </dev/null || true
+  # A server that is already running (wineboot's, for one) ignores -p:
+  # replace it by a persistent one, or every test starts Wine cold (1 s).
+  wineserver -k 2>/dev/null
+  wineserver -w
+  local i
+  for i in 1 2 3 4 5; do
+    wineserver -p 300 </dev/null && break
+    sleep 1
+  done
   wine_started=1
 }
 stop_wine() {
