@@ -44,6 +44,9 @@ int zarn_main(int argc, char** argv) {
     case kModeUserApl: result = not_available("userapl"); break;
     default: break;
   }
-  DeleteCriticalSection(&resource_lock);
+  // After an abort a test's thread may still be running (a partner thread
+  // that did not end in time) and may yet take resource_lock: leave it to
+  // the end of the process then.
+  if (result != kResultAborted) DeleteCriticalSection(&resource_lock);
   return result == kResultOk ? 0 : -1;
 }
