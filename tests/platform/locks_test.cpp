@@ -1,181 +1,148 @@
-// Conformance of byte-range locks that answer at once: conflicts between
-// handles of one process and between processes, stacking, unlock rules,
-// locks beyond the end of file, 64-bit ranges, locks dropped on close and
-// with a killed holder.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
-
-#include "file_test_util.h"
-#include "support/child.h"
-#include "support/temp_dir.h"
+// Conformance of byte-range locks between handles of one process (between
+// processes: share_test.cpp) and of waiting requests: granted, ended by
+// CloseHandle and CancelIoEx, and crossed between two processes.
+#include "helpers.h"
 
 namespace {
 
 constexpr DWORD kViolation = ERROR_LOCK_VIOLATION;
+constexpr const char* kWineLockWait =
+    "Wine deviation: a waiting LockFileEx never completes and leaves OVERLAPPED.Internal untouched";
 
-// The error of an unlock of a range the handle does not hold.
-DWORD not_locked_error() { return on_wine() ? kViolation : ERROR_NOT_LOCKED; }
-
-// Two handles on one new file, both overlapped, sharing everything.
+// Two overlapped handles on one new file, both sharing everything.
 struct TwoHandles {
   TempDir dir;
   std::string path = dir.file("f");
-  HANDLE a = open_file(path, kReadWrite, kShareAll, CREATE_NEW);
-  HANDLE b = open_file(path, kReadWrite, kShareAll, OPEN_EXISTING);
+  HANDLE a = open_file(path, kRW, kShareAll, CREATE_NEW);
+  HANDLE b = open_file(path, kRW, kShareAll, OPEN_EXISTING);
   ~TwoHandles() {
     CloseHandle(a);
     CloseHandle(b);
   }
 };
 
-// args: path, offset, ready file, release file.  Holds an exclusive lock of
-// one byte until the release file appears; exits with 0 or the lock's error.
-ZARN_CHILD(lock_hold) {
-  HANDLE h = open_file(args[0], kReadWrite, kShareAll, OPEN_ALWAYS);
-  DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError()
-                                          : lock_range(h, std::strtoull(args[1].c_str(), nullptr, 0), true, true);
-  touch_file(args[2]);
-  if (!error) wait_for_file(args[3], 60000);
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  return static_cast<int>(error);
-}
-
-// args: path, offset, exclusive ("1"/"0").  Exits with the result of a
-// lock that does not wait: 0 or its error.
-ZARN_CHILD(lock_try) {
-  HANDLE h = open_file(args[0], kReadWrite, kShareAll, OPEN_EXISTING);
-  if (h == INVALID_HANDLE_VALUE) return 1000;
-  DWORD error = lock_range(h, std::strtoull(args[1].c_str(), nullptr, 0), args[2] == "1", true);
-  CloseHandle(h);
-  return static_cast<int>(error);
-}
-
-TEST(Locks, ConflictsBetweenTwoHandlesOfOneProcess) {
-  for (bool first_exclusive : {false, true}) {
-    for (bool second_exclusive : {false, true}) {
-      SCOPED_TRACE(std::to_string(first_exclusive) + std::to_string(second_exclusive));
-      TwoHandles f;
-      ASSERT_EQ(0u, lock_range(f.a, 0, first_exclusive, true));
-      DWORD expected = first_exclusive || second_exclusive ? kViolation : 0;
-      EXPECT_EQ(expected, lock_range(f.b, 0, second_exclusive, true));
-      // Neighbouring bytes are free.
-      EXPECT_EQ(0u, lock_range(f.b, 1, true, true));
-    }
+TEST(Locks, BetweenHandlesOfOneProcess) {
+  for (const char* kinds : {"ss", "sx", "xs", "xx"}) {
+    TwoHandles f;
+    ASSERT_EQ(0u, lock(f.a, kinds[0], 0));
+    EXPECT_EQ(kinds == std::string("ss") ? 0 : kViolation, lock(f.b, kinds[1], 0)) << kinds;
+    EXPECT_EQ(0u, lock(f.b, 'x', 1));  // the neighbouring byte is free
   }
-}
-
-TEST(Locks, OneHandleAgainstItself) {
+  // Wine deviation: an unlock of a range not held gives 33, not ERROR_NOT_LOCKED.
+  const DWORD not_locked = on_wine() ? kViolation : ERROR_NOT_LOCKED;
   TwoHandles f;
-  // An exclusive lock conflicts with the handle's own locks too.
-  ASSERT_EQ(0u, lock_range(f.a, 0, true, true));
-  EXPECT_EQ(kViolation, lock_range(f.a, 0, true, true));
-  // A shared lock may stack on the handle's own exclusive lock...
-  EXPECT_EQ(0u, lock_range(f.a, 0, false, true));
-  EXPECT_EQ(kViolation, lock_range(f.b, 0, false, true));
-  // ...and the exclusive one is released first.
-  EXPECT_EQ(0u, unlock_range(f.a, 0));
-  EXPECT_EQ(0u, lock_range(f.b, 0, false, true));
-  EXPECT_EQ(kViolation, lock_range(f.b, 0, true, true));
-  EXPECT_EQ(0u, unlock_range(f.a, 0));
-  EXPECT_EQ(0u, unlock_range(f.b, 0));
+  ASSERT_EQ(0u, lock(f.a, 'x', 0));
+  EXPECT_EQ(kViolation, lock(f.a, 'x', 0));  // exclusive over its own lock
+  EXPECT_EQ(0u, lock(f.a, 's', 0));          // shared stacks on it...
+  EXPECT_EQ(0u, lock(f.a, 'u', 0));          // ... and the exclusive goes first
+  EXPECT_EQ(0u, lock(f.b, 's', 0));
+  EXPECT_EQ(kViolation, lock(f.b, 'x', 0));
+  EXPECT_EQ(0u, lock(f.a, 'u', 0));
+  EXPECT_EQ(not_locked, lock(f.a, 'u', 0));
+  EXPECT_EQ(0u, lock(f.b, 's', 0));  // shared locks of one handle stack and count
+  EXPECT_EQ(0u, lock(f.b, 'u', 0));
+  EXPECT_EQ(kViolation, lock(f.a, 'x', 0));
+  EXPECT_EQ(0u, lock(f.b, 'u', 0));
+  EXPECT_EQ(0u, lock(f.a, 'x', 0));
 
-  // Shared locks of one handle stack and are counted.
-  ASSERT_EQ(0u, lock_range(f.a, 5, false, true));
-  ASSERT_EQ(0u, lock_range(f.a, 5, false, true));
-  EXPECT_EQ(kViolation, lock_range(f.a, 5, true, true));
-  EXPECT_EQ(0u, unlock_range(f.a, 5));
-  EXPECT_EQ(kViolation, lock_range(f.b, 5, true, true));
-  EXPECT_EQ(0u, unlock_range(f.a, 5));
-  EXPECT_EQ(0u, lock_range(f.b, 5, true, true));
-  EXPECT_EQ(not_locked_error(), unlock_range(f.a, 5)) << kWineUnlockUnheldGives33;
-}
+  ASSERT_EQ(0u, lock(f.a, 'x', 10, 4));
+  EXPECT_EQ(not_locked, lock(f.a, 'u', 10, 1));  // part of it
+  EXPECT_EQ(not_locked, lock(f.a, 'u', 11, 4));  // overlapping it
+  EXPECT_EQ(not_locked, lock(f.b, 'u', 10, 4));  // another handle's
+  EXPECT_EQ(kViolation, lock(f.b, 's', 12));
+  const uint64_t k4G = uint64_t(1) << 32;  // beyond the end of the (empty) file
+  ASSERT_EQ(0u, lock(f.a, 'x', k4G + 1));
+  EXPECT_EQ(0u, lock(f.b, 'x', 1));  // OffsetHigh counts
+  EXPECT_EQ(kViolation, lock(f.b, 's', k4G + 1));
 
-TEST(Locks, UnlockMustNameARangeTheHandleHolds) {
-  TwoHandles f;
-  EXPECT_EQ(not_locked_error(), unlock_range(f.a, 0)) << kWineUnlockUnheldGives33;
-  ASSERT_EQ(0u, lock_range(f.a, 10, true, true, 4));
-  EXPECT_EQ(not_locked_error(), unlock_range(f.a, 10, 1));  // part of it
-  EXPECT_EQ(not_locked_error(), unlock_range(f.a, 11, 4));  // overlapping it
-  EXPECT_EQ(not_locked_error(), unlock_range(f.b, 10, 4));  // another handle's
-  EXPECT_EQ(kViolation, lock_range(f.b, 12, false, true));
-  EXPECT_EQ(0u, unlock_range(f.a, 10, 4));
-  EXPECT_EQ(0u, lock_range(f.b, 12, true, true));
-}
-
-TEST(Locks, RangesBeyondEndOfFileAndAbove4GiB) {
-  TwoHandles f;
-  const uint64_t k4G = uint64_t(1) << 32;
-  ASSERT_EQ(0u, lock_range(f.a, 1000000, true, true));  // the file is empty
-  EXPECT_EQ(kViolation, lock_range(f.b, 1000000, false, true));
-  ASSERT_EQ(0u, lock_range(f.a, k4G + 1, true, true));  // OffsetHigh counts
-  EXPECT_EQ(0u, lock_range(f.b, 1, true, true));
-  EXPECT_EQ(kViolation, lock_range(f.b, k4G + 1, true, true));
-  // A length above 4 GiB (high part set) covers what it says.
-  ASSERT_EQ(0u, lock_range(f.a, 2 * k4G, false, true, k4G + 10));
-  EXPECT_EQ(kViolation, lock_range(f.b, 3 * k4G + 9, true, true));
-  EXPECT_EQ(0u, lock_range(f.b, 3 * k4G + 10, true, true));
-  EXPECT_EQ(0u, unlock_range(f.a, 2 * k4G, k4G + 10));
-  EXPECT_EQ(0u, lock_range(f.b, 3 * k4G + 9, true, true));
-  // Overlapping ranges of different lengths conflict.
-  ASSERT_EQ(0u, lock_range(f.a, 100, false, true, 10));
-  EXPECT_EQ(kViolation, lock_range(f.b, 105, true, true, 20));
-  EXPECT_EQ(0u, lock_range(f.b, 105, false, true, 20));
-}
-
-TEST(Locks, ClosingAHandleDropsItsLocks) {
-  TwoHandles f;
-  ASSERT_EQ(0u, lock_range(f.a, 0, true, true));
-  ASSERT_EQ(0u, lock_range(f.a, 7, false, true));
-  HANDLE c = open_file(f.path, kReadWrite, kShareAll, OPEN_EXISTING);
-  ASSERT_EQ(0u, lock_range(c, 3, true, true));
-  ASSERT_TRUE(CloseHandle(f.a));
+  HANDLE c = open_file(f.path, kRW, kShareAll, OPEN_EXISTING);
+  ASSERT_EQ(0u, lock(c, 'x', 20));
+  ASSERT_TRUE(CloseHandle(f.a));  // drops its locks, and only its own
   f.a = INVALID_HANDLE_VALUE;
-  EXPECT_EQ(0u, lock_range(f.b, 0, true, true));
-  EXPECT_EQ(0u, lock_range(f.b, 7, true, true));
-  EXPECT_EQ(kViolation, lock_range(f.b, 3, true, true));  // another handle's lock stays
+  for (uint64_t offset : {uint64_t(0), uint64_t(12), k4G + 1}) EXPECT_EQ(0u, lock(f.b, 'x', offset));
+  EXPECT_EQ(kViolation, lock(f.b, 'x', 20));
   CloseHandle(c);
 }
 
-TEST(Locks, ConflictsBetweenProcesses) {
-  TempDir dir;
-  std::string path = dir.file("f");
-  Child child;
-  ASSERT_TRUE(start_child("lock_hold", {path, "0", dir.file("ready"), dir.file("release")}, &child));
-  ASSERT_TRUE(wait_for_file(dir.file("ready"), 20000));
-  HANDLE h = open_file(path, kReadWrite, kShareAll, OPEN_EXISTING);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  EXPECT_EQ(kViolation, lock_range(h, 0, true, true));
-  EXPECT_EQ(kViolation, lock_range(h, 0, false, true));
-  ASSERT_EQ(0u, lock_range(h, 1, false, true));
-
-  // Our shared lock on byte 1 keeps another process from an exclusive one
-  // but not from a shared one.
-  Child other;
-  ASSERT_TRUE(start_child("lock_try", {path, "1", "1"}, &other));
-  EXPECT_EQ(int(kViolation), wait_child(&other, 20000));
-  ASSERT_TRUE(start_child("lock_try", {path, "1", "0"}, &other));
-  EXPECT_EQ(0, wait_child(&other, 20000));
-
-  touch_file(dir.file("release"));
-  EXPECT_EQ(0, wait_child(&child, 20000));
-  EXPECT_EQ(0u, lock_range(h, 0, true, true));
-  CloseHandle(h);
+// A waiting exclusive request of `offset` in *ov, with its own event; it
+// must be pending.
+void start_waiting(HANDLE file, uint64_t offset, OVERLAPPED* ov) {
+  ov->hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+  ASSERT_EQ(ERROR_IO_PENDING, lock(file, 'x', offset, 1, ov));
+  if (on_wine()) return;
+  EXPECT_EQ(STATUS_PENDING, ov->Internal);
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(ov->hEvent, 0));
+  DWORD n;
+  EXPECT_EQ(ERROR_IO_INCOMPLETE, error_of(GetOverlappedResult(file, ov, &n, FALSE)));
 }
 
-TEST(Locks, KilledHolderLosesItsLocks) {
-  TempDir dir;
-  std::string path = dir.file("f");
+// The request ends with `error` (0: granted); under Wine it stays as it was.
+// False under Wine, for the caller to stop.
+bool expect_ended(HANDLE file, OVERLAPPED* ov, DWORD error = 0) {
+  bool wine = on_wine();
+  EXPECT_EQ(wine ? WAIT_TIMEOUT : WAIT_OBJECT_0, WaitForSingleObject(ov->hEvent, wine ? 300 : kLong)) << kWineLockWait;
+  DWORD n;
+  EXPECT_EQ(wine ? 0 : error, wine ? DWORD(ov->Internal) : error_of(GetOverlappedResult(file, ov, &n, FALSE)));
+  return !wine;
+}
+
+TEST(LockWait, GrantedOnReleaseOrEndedByCloseHandleAndCancelIoEx) {
+  TwoHandles f;
+  HANDLE c = open_file(f.path, kRW, kShareAll, OPEN_EXISTING);
+  ASSERT_EQ(0u, lock(f.a, 'x', 0, 3));
+  OVERLAPPED closed, cancelled, granted;
+  start_waiting(c, 0, &closed);
+  start_waiting(f.b, 1, &cancelled);
+  start_waiting(f.b, 2, &granted);
+  EXPECT_TRUE(CloseHandle(c));
+  if (on_wine()) {  // nothing is queued for Wine to cancel
+    EXPECT_EQ(ERROR_NOT_FOUND, error_of(CancelIoEx(f.b, &cancelled))) << kWineLockWait;
+  } else {
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(closed.hEvent, kLong));
+    EXPECT_NE(STATUS_PENDING, closed.Internal);
+    EXPECT_NE(0u, closed.Internal);
+    EXPECT_TRUE(CancelIoEx(f.b, &cancelled));
+    expect_ended(f.b, &cancelled, ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(ERROR_NOT_FOUND, error_of(CancelIoEx(f.b, &cancelled)));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(granted.hEvent, 0));  // the other still waits
+  }
+  EXPECT_EQ(0u, lock(f.a, 'u', 0, 3));
+  EXPECT_TRUE(!expect_ended(f.b, &granted) || lock(f.a, 's', 2) == kViolation);  // b holds it now
+  EXPECT_EQ(0u, lock(f.a, 'x', 0, 2));  // the ended requests took nothing
+  for (OVERLAPPED* ov : {&closed, &cancelled, &granted}) CloseHandle(ov->hEvent);
+}
+
+// args: path, three hand-shake files.  Holds byte 1, waits for byte 0 (the
+// parent's), releases byte 1; exits 0 once its own wait was granted, else 20.
+ZARN_CHILD(wait_cross) {
+  HANDLE h = open_file(args[0], kRW, kShareAll, OPEN_EXISTING);
+  if (lock(h, 'x', 1) != 0) return 10;
+  touch_file(args[1]);
+  if (!wait_for_file(args[2], kLong)) return 11;
+  OVERLAPPED ov = {};
+  ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+  if (lock(h, 'x', 0, 1, &ov) != ERROR_IO_PENDING) return 12;
+  touch_file(args[3]);
+  if (lock(h, 'u', 1) != 0) return 13;
+  DWORD n;
+  return WaitForSingleObject(ov.hEvent, on_wine() ? 300 : kLong) == WAIT_OBJECT_0 &&
+                 GetOverlappedResult(h, &ov, &n, FALSE) ? 0 : 20;
+}
+
+TEST(LockWait, TwoProcessesEachWaitingOnTheOthersByteBothComplete) {
+  TwoHandles f;
+  ASSERT_EQ(0u, lock(f.a, 'x', 0));
   Child child;
-  ASSERT_TRUE(start_child("lock_hold", {path, "0", dir.file("ready"), dir.file("never")}, &child));
-  ASSERT_TRUE(wait_for_file(dir.file("ready"), 20000));
-  HANDLE h = open_file(path, kReadWrite, kShareAll, OPEN_EXISTING);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  EXPECT_EQ(kViolation, lock_range(h, 0, true, true));
-  kill_child(&child);
-  EXPECT_TRUE(eventually([&] { return lock_range(h, 0, true, true) == 0; }));
-  CloseHandle(h);
+  std::vector<std::string> files = {f.dir.file("child_locked"), f.dir.file("parent_waiting"), f.dir.file("child_waiting")};
+  ASSERT_TRUE(start_child("wait_cross", {f.path, files[0], files[1], files[2]}, &child));
+  ASSERT_TRUE(wait_for_file(files[0], kLong));
+  OVERLAPPED ov;
+  start_waiting(f.a, 1, &ov);
+  touch_file(files[1]);
+  ASSERT_TRUE(wait_for_file(files[2], kLong));
+  EXPECT_EQ(0u, lock(f.a, 'u', 0));
+  EXPECT_EQ(expect_ended(f.a, &ov) ? 0 : 20, wait_child(&child, kLong));
+  CloseHandle(ov.hEvent);
 }
 
 }  // namespace

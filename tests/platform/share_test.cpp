@@ -1,127 +1,89 @@
-// Conformance of share modes: between two handles, two threads and two
-// processes, DeleteFileA against open handles, and (POSIX) another program's
-// whole-file lock.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <string>
-#include <thread>
-
-#include "file_test_util.h"
-#include "support/child.h"
-#include "support/temp_dir.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
+// Conformance of share modes between two handles, two threads and two
+// processes (and locks between processes), DeleteFileA against open handles,
+// and (POSIX) another program's whole-file lock.
+#include "helpers.h"
 
 namespace {
 
 constexpr DWORD R = GENERIC_READ, W = GENERIC_WRITE, D = DELETE;
 constexpr DWORD sR = FILE_SHARE_READ, sW = FILE_SHARE_WRITE, sD = FILE_SHARE_DELETE;
+constexpr DWORD kViolation = ERROR_SHARING_VIOLATION;
 
-DWORD arg(const std::string& s) { return static_cast<DWORD>(std::strtoul(s.c_str(), nullptr, 0)); }
+DWORD open_error(const std::string& path, DWORD access, DWORD share) {
+  HANDLE h = open_file(path, access, share, OPEN_EXISTING);
+  return h == INVALID_HANDLE_VALUE ? GetLastError() : (CloseHandle(h), 0u);
+}
 
-// args: path, access, share, ready file, release file.  Holds an open of the
-// file until the release file appears; exits with 0, or the open's error.
-ZARN_CHILD(share_hold_open) {
-  HANDLE h = open_file(args[0], arg(args[1]), arg(args[2]), OPEN_ALWAYS);
+// A child that opens dir/f (OPEN_ALWAYS) and takes `taken` without waiting:
+// "x<offset>" exclusive, "s<offset>" shared, "-" nothing; on POSIX "Pw",
+// "Pr", "Ow" a whole-file write or read lock of fcntl (classic or OFD) as
+// another program takes it.  Then it touches dir/<tag>.ready and holds until
+// dir/<tag>.release exists; it exits with 0 or the first error.
+ZARN_CHILD(hold) {
+  auto number = [](const std::string& s) { return std::stoul(s, nullptr, 0); };
+  HANDLE h = open_file(args[0], number(args[1]), number(args[2]), OPEN_ALWAYS);
   DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-  touch_file(args[3]);
-  if (!error) wait_for_file(args[4], 60000);
-  if (!error) CloseHandle(h);
+  const char kind = args[3][0];
+  if (!error && (kind == 'x' || kind == 's')) error = lock(h, kind, number(args[3].substr(1)));
+#ifndef _WIN32
+  struct flock whole = {};  // l_start 0, l_len 0: the whole file, however long
+  whole.l_type = args[3][1] == 'w' ? F_WRLCK : F_RDLCK;
+  if (!error && (kind == 'P' || kind == 'O')) {
+    error = fcntl(open(args[0].c_str(), O_RDWR), kind == 'P' ? F_SETLK : F_OFD_SETLK, &whole) != 0;
+  }
+#endif
+  touch_file(args[4]);
+  if (!error) wait_for_file(args[5], 60000);
+  CloseHandle(h);
   return static_cast<int>(error);
 }
 
-// args: path, access, share.  Exits with 0 when the open succeeds, else its error.
-ZARN_CHILD(share_try_open) {
-  HANDLE h = open_file(args[0], arg(args[1]), arg(args[2]), OPEN_EXISTING);
-  if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-  CloseHandle(h);
-  return 0;
+bool start_holder(const TempDir& dir, const std::string& tag, DWORD access, DWORD share,
+                  const std::string& taken, Child* child) {
+  return start_child("hold", {dir.file("f"), std::to_string(access), std::to_string(share), taken,
+                              dir.file(tag + ".ready"), dir.file(tag + ".release")}, child) &&
+         wait_for_file(dir.file(tag + ".ready"), kLong);
 }
 
-struct ShareCase {
-  DWORD access1, share1, access2, share2;
-  DWORD expected;  // 0 or ERROR_SHARING_VIOLATION for the second open
-};
-
-class SharePairs : public ::testing::TestWithParam<ShareCase> {};
-
-TEST_P(SharePairs, SecondOpenFollowsWindowsRules) {
-  const ShareCase& c = GetParam();
+// The second open is tried on this thread and on another one.
+TEST(Share, SecondOpenFollowsWindowsRulesUntilTheFirstCloses) {
+  const DWORD cases[][5] = {
+      // first access, share; second access, share; the second's error
+      {R, sR, R, sR, 0},
+      {R, sR, W, sR | sW, kViolation},         // the first denies writing
+      {R | W, sR | sW, R, sR, kViolation},     // the second denies the first's writing
+      {R, sR | sW, D, kShareAll, kViolation},  // the first denies deletion
+      {D, kShareAll, R, sR | sW, kViolation},  // the first deletes, the second denies it
+      {R | W, sR | sW | sD, R | W | D, kShareAll, 0},
+      {0, 0, R | W, 0, 0},  // no access: no claims
+  };
   TempDir dir;
   std::string path = dir.file("f");
-  HANDLE first = open_file(path, c.access1, c.share1, CREATE_NEW);
-  ASSERT_NE(INVALID_HANDLE_VALUE, first);
-  HANDLE second = open_file(path, c.access2, c.share2, OPEN_EXISTING);
-  EXPECT_EQ(c.expected, second == INVALID_HANDLE_VALUE ? GetLastError() : 0);
-  if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
-  // Closing the first open ends its claims.
-  CloseHandle(first);
-  second = open_file(path, c.access2, c.share2, OPEN_EXISTING);
-  EXPECT_NE(INVALID_HANDLE_VALUE, second);
-  CloseHandle(second);
-}
-
-constexpr DWORD kViolation = ERROR_SHARING_VIOLATION;
-INSTANTIATE_TEST_SUITE_P(
-    Share, SharePairs,
-    ::testing::Values(ShareCase{R, sR, R, sR, 0},                      //
-                      ShareCase{R, sR, W, sR | sW, kViolation},        // first denies write
-                      ShareCase{R, sR | sW, W, sR | sW, 0},            //
-                      ShareCase{R | W, sR | sW, R, sR, kViolation},    // first holds write
-                      ShareCase{R | W, 0, R, sR | sW | sD, kViolation},  //
-                      ShareCase{W, sW, W, sW, 0},                      //
-                      ShareCase{W, sR | sW | sD, R, sR, kViolation},   // second denies write
-                      ShareCase{R, sR | sW | sD, D, sR | sW | sD, 0},  //
-                      ShareCase{R, sR | sW, D, sR | sW | sD, kViolation},  // first denies delete
-                      ShareCase{D, sR | sW | sD, R, sR | sW, kViolation},  // first holds delete
-                      ShareCase{0, 0, R | W, 0, 0},                    // no access: no claims
-                      ShareCase{R | W, 0, 0, 0, 0}));
-
-TEST(Share, ThreadsOfOneProcessConflict) {
-  TempDir dir;
-  std::string path = dir.file("f");
-  HANDLE held = INVALID_HANDLE_VALUE;
-  std::thread holder([&] { held = open_file(path, kReadWrite, 0, CREATE_NEW); });
-  holder.join();
-  ASSERT_NE(INVALID_HANDLE_VALUE, held);
-  DWORD error = 0;
-  std::thread opener([&] {
-    HANDLE h = open_file(path, GENERIC_READ, kShareAll, OPEN_EXISTING);
-    error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  });
-  opener.join();
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, error);
-  std::thread closer([&] { CloseHandle(held); });
-  closer.join();
-  HANDLE h = open_file(path, GENERIC_READ, kShareAll, OPEN_EXISTING);
-  EXPECT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
+  for (const auto& c : cases) {
+    HANDLE first = open_file(path, c[0], c[1], OPEN_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, first);
+    DWORD on_thread = 1;
+    std::thread([&] { on_thread = open_error(path, c[2], c[3]); }).join();
+    EXPECT_EQ(c[4], on_thread) << &c - cases;
+    EXPECT_EQ(c[4], open_error(path, c[2], c[3])) << &c - cases;
+    CloseHandle(first);
+    EXPECT_EQ(0u, open_error(path, c[2], c[3])) << &c - cases;
+  }
 }
 
 // Opens that race each other still exclude each other: the check and the
 // claim of one open are a single step for every other.
 TEST(Share, RacingOpensThatShareNothingNeverOverlap) {
   TempDir dir;
-  std::string path = dir.file("f");
-  std::atomic<int> inside{0}, most_inside{0}, granted{0}, other_errors{0};
+  std::atomic<int> inside{0}, overlaps{0}, granted{0}, other_errors{0};
   auto worker = [&] {
     for (int i = 0; i < 1000; ++i) {
-      HANDLE h = open_file(path, kReadWrite, 0, OPEN_ALWAYS);
+      HANDLE h = open_file(dir.file("f"), kRW, 0, OPEN_ALWAYS);
       if (h == INVALID_HANDLE_VALUE) {
-        if (GetLastError() != ERROR_SHARING_VIOLATION) ++other_errors;
+        other_errors += GetLastError() != kViolation;
         continue;
       }
-      int now = ++inside;
-      int seen = most_inside.load();
-      while (now > seen && !most_inside.compare_exchange_weak(seen, now)) {
-      }
+      overlaps += ++inside != 1;
       std::this_thread::yield();  // hold it a moment
       --inside;
       CloseHandle(h);
@@ -129,162 +91,64 @@ TEST(Share, RacingOpensThatShareNothingNeverOverlap) {
     }
   };
   std::thread t1(worker), t2(worker), t3(worker);
-  t1.join();
-  t2.join();
-  t3.join();
-  EXPECT_EQ(1, most_inside.load());
+  for (std::thread* t : {&t1, &t2, &t3}) t->join();
+  EXPECT_EQ(0, overlaps.load());
   EXPECT_GT(granted.load(), 0);
   EXPECT_EQ(0, other_errors.load());
 }
 
-TEST(Share, ProcessesConflictUntilTheHolderDies) {
+TEST(Share, ProcessesConflictUntilReleaseOrDeath) {
   TempDir dir;
   std::string path = dir.file("f");
   Child child;
-  ASSERT_TRUE(start_child("share_hold_open",
-                          {path, std::to_string(kReadWrite), std::to_string(sR), dir.file("ready"),
-                           dir.file("never")},
-                          &child));
-  ASSERT_TRUE(wait_for_file(dir.file("ready"), 20000));
-  // The child holds write access and shares only reading.
-  EXPECT_EQ(INVALID_HANDLE_VALUE, open_file(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, open_file(path, GENERIC_READ, sR, OPEN_EXISTING));  // denies its writing
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
-  HANDLE h = open_file(path, GENERIC_READ, sR | sW, OPEN_EXISTING);
-  EXPECT_NE(INVALID_HANDLE_VALUE, h);
+  ASSERT_TRUE(start_holder(dir, "h", kRW, sR, "x0", &child));  // shares reading only
+  EXPECT_EQ(kViolation, open_error(path, W, kShareAll));
+  EXPECT_EQ(kViolation, open_error(path, R, sR));  // denies the child's writing
+  HANDLE h = open_file(path, R, sR | sW, OPEN_EXISTING);
+  EXPECT_EQ(ERROR_LOCK_VIOLATION, lock(h, 'x', 0));
+  EXPECT_EQ(ERROR_LOCK_VIOLATION, lock(h, 's', 0));
+  touch_file(dir.file("h.release"));
+  EXPECT_EQ(0, wait_child(&child, kLong));
+  EXPECT_EQ(0u, lock(h, 'x', 0));
   CloseHandle(h);
-  kill_child(&child);
-  EXPECT_TRUE(eventually([&] {
-    h = open_file(path, GENERIC_READ, 0, OPEN_EXISTING);
-    return h != INVALID_HANDLE_VALUE;
-  }));
 
-  // And the other way round: the parent's open refuses the child's.
-  Child other;
-  ASSERT_TRUE(start_child("share_try_open", {path, std::to_string(GENERIC_READ), std::to_string(kShareAll)},
-                          &other));
-  EXPECT_EQ(int(ERROR_SHARING_VIOLATION), wait_child(&other, 20000));
+  ASSERT_TRUE(start_holder(dir, "k", kRW, 0, "x5", &child));  // shares nothing
+  EXPECT_EQ(kViolation, open_error(path, R, kShareAll));
+  kill_child(&child);
+  EXPECT_TRUE(eventually([&] { return (h = open_file(path, kRW, 0, OPEN_EXISTING)) != INVALID_HANDLE_VALUE; }));
+  EXPECT_TRUE(eventually([&] { return lock(h, 'x', 5) == 0; }));
   CloseHandle(h);
 }
 
 TEST(Share, DeleteIsRefusedWhileAnOpenDoesNotShareIt) {
   TempDir dir;
   std::string path = dir.file("f");
-  HANDLE h = open_file(path, kReadWrite, sR | sW, CREATE_NEW);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  EXPECT_FALSE(DeleteFileA(path.c_str()));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
-  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
-  CloseHandle(h);
-  EXPECT_TRUE(DeleteFileA(path.c_str()));
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
-
-  // An open that shares deletion does not stand in the way.
-  h = open_file(path, kReadWrite, kShareAll, CREATE_NEW);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  EXPECT_TRUE(DeleteFileA(path.c_str()));
-  CloseHandle(h);
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-
-  // Nor one of another process that shares it; one that does not, does.
-  for (DWORD share : {kShareAll, sR | sW}) {
-    Child child;
-    std::string ready = dir.file("ready" + std::to_string(share));
-    std::string release = dir.file("release" + std::to_string(share));
-    ASSERT_TRUE(start_child("share_hold_open",
-                            {path, std::to_string(GENERIC_READ), std::to_string(share), ready, release},
-                            &child));
-    ASSERT_TRUE(wait_for_file(ready, 20000));
-    BOOL deleted = DeleteFileA(path.c_str());
-    EXPECT_EQ(share == kShareAll ? 0u : ERROR_SHARING_VIOLATION, last_error_of(deleted)) << share;
-    touch_file(release);
-    EXPECT_EQ(0, wait_child(&child, 20000));
-    if (!deleted) {
-      EXPECT_TRUE(DeleteFileA(path.c_str()));
-    }
+  for (DWORD share : {sR | sW, kShareAll}) {
+    DWORD expected = share & sD ? 0 : kViolation;
+    HANDLE h = open_file(path, kRW, share, CREATE_NEW);
+    EXPECT_EQ(expected, error_of(DeleteFileA(path.c_str()))) << share;
+    CloseHandle(h);
+    EXPECT_EQ(expected ? 0 : ERROR_FILE_NOT_FOUND, error_of(DeleteFileA(path.c_str())));
   }
-}
-
-TEST(Share, DeleteErrors) {
-  TempDir dir;
-  EXPECT_FALSE(DeleteFileA(dir.file("none").c_str()));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-  EXPECT_FALSE(DeleteFileA((dir.file("missing") + ZARN_PATH_SEPARATOR + "f").c_str()));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-  EXPECT_FALSE(DeleteFileA(dir.path().c_str()));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-  EXPECT_FALSE(DeleteFileA(""));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-
-  std::string path = dir.file("ro");
-  write_file(path, "x");
-  set_read_only(path, true);
-  EXPECT_FALSE(DeleteFileA(path.c_str()));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-  set_read_only(path, false);
-  EXPECT_TRUE(DeleteFileA(path.c_str()));
 }
 
 #ifndef _WIN32
 // Another program's whole-file POSIX lock (office suites take one) counts as
 // an open that holds the file and shares nothing.
-enum class ForeignLock { kClassicWrite, kClassicRead, kOfdWrite };
-
-class ForeignLocks : public ::testing::TestWithParam<ForeignLock> {};
-
-TEST_P(ForeignLocks, MakeOpensFailWithSharingViolation) {
+TEST(Share, ForeignWholeFileLocksGiveSharingViolation) {
   TempDir dir;
   std::string path = dir.file("f");
-  write_file(path, "data");
-  int ready[2], release[2];
-  ASSERT_EQ(0, pipe(ready));
-  ASSERT_EQ(0, pipe(release));
-  bool read_lock = GetParam() == ForeignLock::kClassicRead;
-  struct flock fl = {};
-  fl.l_type = read_lock ? F_RDLCK : F_WRLCK;
-  fl.l_whence = SEEK_SET;  // l_start 0, l_len 0: the whole file, however long
-  int cmd = GetParam() == ForeignLock::kOfdWrite ? F_OFD_SETLK : F_SETLK;
-  const char* name = path.c_str();
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {  // only async-signal-safe calls from here
-    close(release[1]);
-    int fd = open(name, read_lock ? O_RDONLY : O_RDWR);
-    char ok = fd >= 0 && fcntl(fd, cmd, &fl) == 0 ? 1 : 0;
-    if (write(ready[1], &ok, 1) != 1) _exit(2);
-    char c;
-    if (read(release[0], &c, 1) < 0) _exit(3);
-    _exit(0);
+  for (std::string taken : {"Pw", "Pr", "Ow"}) {
+    Child child;
+    ASSERT_TRUE(start_holder(dir, taken, 0, kShareAll, taken, &child));  // its own open claims nothing
+    for (DWORD access : {R, kRW, D}) EXPECT_EQ(kViolation, open_error(path, access, kShareAll)) << taken;
+    EXPECT_EQ(kViolation, error_of(DeleteFileA(path.c_str())));
+    EXPECT_EQ(0u, open_error(path, 0, kShareAll));  // asks nothing: not in the way
+    touch_file(dir.file(taken + ".release"));
+    EXPECT_EQ(0, wait_child(&child, kLong));
+    EXPECT_EQ(0u, open_error(path, kRW, 0));
   }
-  char ok = 0;
-  ASSERT_EQ(1, read(ready[0], &ok, 1));
-  ASSERT_EQ(1, ok);
-
-  for (DWORD access : {DWORD(GENERIC_READ), kReadWrite, DWORD(DELETE)}) {
-    EXPECT_EQ(INVALID_HANDLE_VALUE, open_file(path, access, kShareAll, OPEN_EXISTING));
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError()) << access;
-  }
-  EXPECT_FALSE(DeleteFileA(path.c_str()));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
-  HANDLE h = open_file(path, 0, kShareAll, OPEN_EXISTING);  // asks nothing: not in the way
-  EXPECT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
-
-  close(release[1]);
-  int status = -1;
-  waitpid(pid, &status, 0);
-  EXPECT_EQ(0, status);
-  h = open_file(path, kReadWrite, 0, OPEN_EXISTING);
-  EXPECT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
-  for (int fd : {ready[0], ready[1], release[0]}) close(fd);
 }
-
-INSTANTIATE_TEST_SUITE_P(Share, ForeignLocks,
-                         ::testing::Values(ForeignLock::kClassicWrite, ForeignLock::kClassicRead,
-                                           ForeignLock::kOfdWrite));
 #endif
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Test support: the scenario registry and the test binary's main.
+// Test support: the scenario registry, the test binary's main, hand-shake files.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,11 +8,6 @@
 #include <thread>
 
 #include "support/child.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace {
 
@@ -29,25 +24,14 @@ bool register_child(const char* name, ChildScenario scenario) {
 }
 
 int child_main_or_tests(int argc, char** argv) {
-  if (argc >= 3 && std::string(argv[1]) == "--zarn-child") {
-    auto it = scenarios().find(argv[2]);
-    if (it == scenarios().end()) {
-      std::fprintf(stderr, "unknown child scenario: %s\n", argv[2]);
-      return 125;
-    }
-#ifdef _WIN32
-    // Bytes as written, as the tool itself writes them.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-#endif
-    std::vector<std::string> args(argv + 3, argv + argc);
-    int status = it->second(args);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    return status;
+  if (argc < 3 || std::string(argv[1]) != "--zarn-child") {
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
   }
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  auto it = scenarios().find(argv[2]);
+  if (it != scenarios().end()) return it->second(std::vector<std::string>(argv + 3, argv + argc));
+  std::fprintf(stderr, "unknown child scenario: %s\n", argv[2]);
+  return 125;
 }
 
 bool wait_for_file(const std::string& path, int timeout_ms) {

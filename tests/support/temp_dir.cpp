@@ -2,38 +2,25 @@
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 
 #include "platform/win32.h"
 
-#ifdef _WIN32
-#include <atomic>
-#else
-#include <stdlib.h>
-#endif
-
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-#ifdef _WIN32
-  char base[MAX_PATH + 1];
-  DWORD n = GetTempPathA(sizeof base, base);
-  if (n == 0 || n > MAX_PATH) return;
   static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[MAX_PATH + 64];
-    snprintf(name, sizeof name, "%szarn-%lu-%u-%lu", base, GetCurrentProcessId(), counter++,
-             GetTickCount());
-    if (CreateDirectoryA(name, nullptr)) {
-      path_ = name;
+  std::error_code ec;
+  fs::path base = fs::temp_directory_path(ec);
+  // A name left by an earlier run only moves the counter on.
+  for (int attempt = 0; !ec && attempt < 1000; ++attempt) {
+    fs::path p = base / ("zarn-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++));
+    if (fs::create_directory(p, ec)) {
+      path_ = p.string();
       return;
     }
   }
-#else
-  const char* base = getenv("TMPDIR");
-  std::string templ = std::string(base && *base ? base : "/tmp") + "/zarn-XXXXXX";
-  if (mkdtemp(&templ[0])) path_ = templ;
-#endif
 }
 
 TempDir::~TempDir() {

@@ -6,8 +6,7 @@
 #include <vector>
 
 struct TempDir {
-  // POSIX: mkdtemp under $TMPDIR or /tmp; Windows: under GetTempPathA.
-  // path() is empty when the folder could not be made.
+  // Under the system's temporary folder; path() is empty when none could be made.
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
@@ -16,7 +15,7 @@ struct TempDir {
   const std::string& path() const { return path_; }
   // path() + ZARN_PATH_SEPARATOR + name.
   std::string file(const std::string& name) const;
-  // Names inside the folder, sorted, without "." and "..".
+  // Names inside the folder, sorted.
   std::vector<std::string> entries() const;
 
  private:
