@@ -37,6 +37,7 @@ if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
 fi
 
 # --- Wine: a prefix of our own, its server kept warm for the run ------------
+export HOME="${HOME:-/root}"  # Wine wants one; CI may start us without it
 export WINEDEBUG=-all WINEARCH=win64 WINEPREFIX="$root/build/wine"
 unset DISPLAY
 wine_started=0
