@@ -15,10 +15,7 @@ struct TwoHandles {
   std::string path = dir.file("f");
   HANDLE a = open_file(path, kRW, kShareAll, CREATE_NEW);
   HANDLE b = open_file(path, kRW, kShareAll, OPEN_EXISTING);
-  ~TwoHandles() {
-    CloseHandle(a);
-    CloseHandle(b);
-  }
+  ~TwoHandles() { CloseHandle(a); CloseHandle(b); }
 };
 
 TEST(Locks, BetweenHandlesOfOneProcess) {
@@ -64,8 +61,7 @@ TEST(Locks, BetweenHandlesOfOneProcess) {
   CloseHandle(c);
 }
 
-// A waiting exclusive request of `offset` in *ov, with its own event; it
-// must be pending.
+// Starts a waiting exclusive request of `offset` in *ov, which must pend.
 void start_waiting(HANDLE file, uint64_t offset, OVERLAPPED* ov) {
   ov->hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
   ASSERT_EQ(ERROR_IO_PENDING, lock(file, 'x', offset, 1, ov));
