@@ -1,7 +1,6 @@
-// Console control handlers.  Each case runs in a child that registers its
-// routines and raises Ctrl+C against itself: on POSIX SIGINT, on Windows
-// GenerateConsoleCtrlEvent in a console of its own.  Each routine call
-// appends "<F|T><control type><o|m>" to a log (o: not on main's thread).
+// Console control handlers, each case in a child that registers its routines
+// and raises Ctrl+C against itself (SIGINT; on Windows in a console of its
+// own).  Each routine call logs "<F|T><control type><o|m>" (o: not on main's thread).
 #include "helpers.h"
 
 namespace {

@@ -1,6 +1,5 @@
-// Helpers of the conformance tests.  The same tests run natively against the
-// POSIX layer and, built with MinGW, under Wine; where Wine is known to
-// differ from Windows they name the deviation and expect Wine's behaviour.
+// Helpers of the conformance tests, run natively on the POSIX layer and under
+// Wine, where they expect Wine's known deviations from Windows by name.
 #ifndef ZARN_TESTS_PLATFORM_HELPERS_H
 #define ZARN_TESTS_PLATFORM_HELPERS_H
 
@@ -48,9 +47,8 @@ inline HANDLE open_file(const std::string& path, DWORD access, DWORD share, DWOR
   return CreateFileA(path.c_str(), access, share, NULL, disposition, FILE_FLAG_OVERLAPPED, NULL);
 }
 
-// LockFileEx ('x' exclusive, 's' shared) or UnlockFileEx ('u') of [offset,
-// offset + length): 0 or the error.  A lock waits only when given `wait`,
-// and then stays pending there (ERROR_IO_PENDING) with wait's event.
+// LockFileEx ('x' exclusive, 's' shared) or UnlockFileEx ('u') of [offset, offset + length):
+// 0 or the error.  A lock waits only in `wait` (ERROR_IO_PENDING), with its event.
 inline DWORD lock(HANDLE file, char kind, uint64_t offset, uint64_t length = 1, OVERLAPPED* wait = nullptr) {
   OVERLAPPED ov = {};
   ov.Offset = static_cast<DWORD>(offset);

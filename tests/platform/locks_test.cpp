@@ -72,8 +72,7 @@ void start_waiting(HANDLE file, uint64_t offset, OVERLAPPED* ov) {
   EXPECT_EQ(ERROR_IO_INCOMPLETE, error_of(GetOverlappedResult(file, ov, &n, FALSE)));
 }
 
-// The request ends with `error` (0: granted); under Wine it stays as it was.
-// False under Wine, for the caller to stop.
+// The request ends with `error` (0: granted); false under Wine, where it stays.
 bool expect_ended(HANDLE file, OVERLAPPED* ov, DWORD error = 0) {
   bool wine = on_wine();
   EXPECT_EQ(wine ? WAIT_TIMEOUT : WAIT_OBJECT_0, WaitForSingleObject(ov->hEvent, wine ? 300 : kLong)) << kWineLockWait;

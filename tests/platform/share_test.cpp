@@ -1,6 +1,5 @@
-// Conformance of share modes between two handles, two threads and two
-// processes (and locks between processes), DeleteFileA against open handles,
-// and (POSIX) another program's whole-file lock.
+// Share modes between handles, threads and processes (with locks between
+// processes), DeleteFileA against open handles, foreign whole-file locks.
 #include "helpers.h"
 
 namespace {

@@ -1,6 +1,5 @@
 // Events, waitable timers, thread waits, critical sections and thread
-// suspension: the Windows behaviour the tool's waits and its console handler
-// rely on.
+// suspension, as the tool's waits and its console handler rely on them.
 #include "helpers.h"
 
 namespace {

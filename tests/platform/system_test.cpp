@@ -18,8 +18,8 @@ ZARN_CHILD(lcid_under) {
 
 TEST(System, DefaultLcidFollowsTheProcessLocale) {
   const char* cases[][4] = {
-      {"", "", "ja_JP.UTF-8", "1041"}, {"", "", "ja", "1041"},    {"", "", "C", "1033"},
-      {"", "", "", "1033"},            {"", "", "jav_ID", "1033"},  // Javanese, not Japanese
+      {"", "", "ja_JP.UTF-8", "1041"}, {"", "", "ja", "1041"}, {"", "", "C", "1033"}, {"", "", "", "1033"},
+      {"", "", "jav_ID", "1033"},  // Javanese, not Japanese
       {"ja_JP.eucJP", "", "C", "1041"}, {"", "C", "ja_JP.UTF-8", "1033"},  // LC_ALL, LC_MESSAGES first
   };
   for (const auto& c : cases) {

@@ -30,10 +30,8 @@ bool start_child(const std::string& name, const std::vector<std::string>& args, 
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = -1;
-  child->running = posix_spawn(&pid, cargv[0], nullptr, &attr, cargv.data(), environ) == 0;
+  child->running = posix_spawn(&child->pid, cargv[0], nullptr, &attr, cargv.data(), environ) == 0;
   posix_spawnattr_destroy(&attr);
-  child->pid = pid;
   return child->running;
 }
 

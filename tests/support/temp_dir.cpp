@@ -13,7 +13,6 @@ TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   std::error_code ec;
   fs::path base = fs::temp_directory_path(ec);
-  // A name left by an earlier run only moves the counter on.
   for (int attempt = 0; !ec && attempt < 1000; ++attempt) {
     fs::path p = base / ("zarn-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++));
     if (fs::create_directory(p, ec)) {
