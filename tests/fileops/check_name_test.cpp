@@ -1,72 +1,36 @@
-// Check-file names: both forms, the separator, and the length limit.
+// Check-file names: both forms, the folder as given, refusal past 259 characters.
+#include "fileops/check_name.h"
+
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "driver/run_options.h"
-#include "fileops/check_name.h"
-#include "platform/win32.h"
 
-namespace {
-
-std::string host_name() {
+TEST(CheckName, FormsAndLengthLimit) {
   char host[256] = {};
   DWORD size = sizeof(host);
-  EXPECT_TRUE(GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, host, &size));
-  return host;
-}
-
-std::string name_of(int32_t mode, const std::string& folder, int32_t n) {
-  char out[260];
-  std::memset(out, 'x', sizeof(out));
-  EXPECT_EQ(0, make_check_file_name(mode, folder.c_str(), n, out));
-  return out;
-}
-
-const std::string kSep = ZARN_PATH_SEPARATOR;
-
-TEST(CheckName, SingleCarriesHostAndProcessDoubleOnlyTheNumber) {
-  const std::string pid = std::to_string(GetCurrentProcessId());
-  EXPECT_EQ("share" + kSep + ".#ZARLOCK." + host_name() + "." + pid + ".0",
-            name_of(kModeSingle, "share", 0));
-  EXPECT_EQ("share" + kSep + ".#ZARLOCK." + host_name() + "." + pid + ".1",
-            name_of(kModeSingle, "share", 1));
-  EXPECT_EQ("share" + kSep + ".#ZARLOCK.0", name_of(kModeDouble, "share", 0));
-  EXPECT_EQ("share" + kSep + ".#ZARLOCK.1", name_of(kModeDouble, "share", 1));
-}
-
-TEST(CheckName, FolderIsUsedAsGivenEvenWithATrailingSeparator) {
-  EXPECT_EQ("a" + kSep + kSep + ".#ZARLOCK.1", name_of(kModeDouble, "a" + kSep, 1));
-}
-
-TEST(CheckName, OtherModesLeaveTheBufferUntouched) {
-  char out[260];
-  std::memset(out, 'q', sizeof(out));
-  EXPECT_EQ(0, make_check_file_name(kModeUserApl, "share", 0, out));
-  EXPECT_EQ(std::string(sizeof(out), 'q'), std::string(out, sizeof(out)));
-}
-
-TEST(CheckName, NamesLongerThan259CharactersAreRefusedNotCut) {
-  const std::string tail = kSep + ".#ZARLOCK.0";
-  const std::string fits(259 - tail.size(), 'f');
-  EXPECT_EQ(259u, name_of(kModeDouble, fits, 0).size());
-
-  char out[260];
-  std::memset(out, 'q', sizeof(out));
-  EXPECT_EQ(-1, make_check_file_name(kModeDouble, (fits + "f").c_str(), 0, out));
-  EXPECT_EQ(std::string(sizeof(out), 'q'), std::string(out, sizeof(out)));
-
-  // The Single form with a folder at the 200-character limit of -h and -p:
-  // refused exactly when host name and process id push it past 259.
-  const std::string folder(200, 'g');
-  const size_t full = folder.size() + kSep.size() + std::strlen(".#ZARLOCK.") + host_name().size() +
-                      1 + std::to_string(GetCurrentProcessId()).size() + 2;
-  std::memset(out, 'q', sizeof(out));
-  EXPECT_EQ(full <= 259 ? 0 : -1, make_check_file_name(kModeSingle, folder.c_str(), 0, out));
-  if (full <= 259) {
-    EXPECT_EQ(full, std::strlen(out));
+  ASSERT_TRUE(GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, host, &size));
+  const std::string sep = ZARN_PATH_SEPARATOR, untouched(260, 'q');
+  const std::string single =
+      sep + ".#ZARLOCK." + host + "." + std::to_string(GetCurrentProcessId());
+  const std::string fits(248 - sep.size(), 'f'), fits1(257 - single.size(), 'g');  // 259 in all
+  using Case = std::tuple<int32_t, std::string, int32_t, int, std::string>;  // mode, folder, n: out
+  for (const auto& [mode, folder, n, result, name] : std::vector<Case>{
+           {kModeSingle, "share", 12, 0, "share" + single + ".12"},
+           {kModeDouble, "share", 0, 0, "share" + sep + ".#ZARLOCK.0"},
+           {kModeDouble, "a" + sep, 1, 0, "a" + sep + sep + ".#ZARLOCK.1"},  // the folder as given
+           {kModeDouble, fits, 0, 0, fits + sep + ".#ZARLOCK.0"},            // 259 characters
+           {kModeDouble, fits + "f", 0, -1, untouched},                      // refused, not cut
+           {kModeSingle, fits1, 0, 0, fits1 + single + ".0"},
+           {kModeSingle, fits1 + "g", 0, -1, untouched},
+           {kModeUserApl, "share", 0, 0, untouched}}) {
+    char out[260];
+    std::fill(out, out + sizeof(out), 'q');
+    EXPECT_EQ(result, make_check_file_name(mode, folder.c_str(), n, out)) << name;
+    EXPECT_EQ(name, std::string(out, std::find(out, out + sizeof(out), '\0'))) << folder;
   }
 }
-
-}  // namespace

@@ -1,5 +1,4 @@
-// The synchronisation tests pair threads of this process and re-run this
-// binary as partner processes (tests/support/child.h).
+// Its own main: the tests re-run this binary as partner processes (support/child.h).
 #include "driver/run_options.h"
 #include "support/child.h"
 
