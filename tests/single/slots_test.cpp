@@ -1,0 +1,135 @@
+// single_cleanup, single_ctrl_handler and the open test, on prepared slots.
+#include <string.h>
+
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "fileops/check_name.h"
+#include "report/report.h"
+#include "single/single_tests.h"
+#include "single/slot_ops.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class SlotTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { InitializeCriticalSection(&resource_lock); }
+  void SetUp() override {
+    ASSERT_FALSE(dir_.path().empty() || logs_.path().empty());
+    strcpy(log_path, logs_.file("report.log").c_str());
+    output_enabled = 1;
+    interrupt_count = 0;
+    process_ending = false;
+    prepare_slot(0);
+    prepare_slot(1);
+  }
+  void TearDown() override {
+    ResourceLockHold hold;
+    for (CheckFileSlot& slot : check_slots) release_slot_handles(&slot);
+  }
+  std::string log() const {  // kept outside the folder under test
+    std::ifstream in(logs_.file("report.log"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static std::string deleted(const std::string& name) {
+    return "        The file was deleted. (" + name + ")\r\n";
+  }
+  static BOOL interrupt() {  // on a thread of its own, as the system calls a handler
+    BOOL answer = TRUE;
+    std::thread([&] { answer = single_ctrl_handler(CTRL_C_EVENT); }).join();
+    return answer;
+  }
+
+  TempDir dir_, logs_;
+};
+
+TEST_F(SlotTest, CleanupClosesOnceDeletesAndKeepsAFileStillOpenElsewhere) {
+  const std::string own = dir_.file("own"), held = dir_.file("held");
+  HANDLE handle = slot_open(&check_slots[0].own_handle, own.c_str(), OPEN_ALWAYS);
+  HANDLE elsewhere;  // opened, as every check file, without delete sharing
+  ASSERT_NE(INVALID_HANDLE_VALUE, slot_open(&elsewhere, held.c_str(), OPEN_ALWAYS));
+  slot_set_name(0, own.c_str());
+  slot_set_name(1, held.c_str());
+
+  single_cleanup(0);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, check_slots[0].own_handle);
+  EXPECT_FALSE(CloseHandle(handle)) << "the clean-up left the handle open";
+  EXPECT_STREQ("", check_slots[0].own_file_name);
+  EXPECT_EQ(std::vector<std::string>{"held"}, dir_.entries());
+  EXPECT_EQ(deleted(own), log());
+
+  ASSERT_TRUE(CloseHandle(elsewhere));
+  single_cleanup(0);  // every pass covers both slots
+  EXPECT_TRUE(dir_.entries().empty());
+  EXPECT_EQ(deleted(own) + deleted(held), log());
+}
+
+// Both participants of the paired lock sequence: own file, partner's file, sync record.
+TEST_F(SlotTest, HandlerCleansBothParticipantsAndDoesNothingOnAThirdCall) {
+  SyncState* records[2] = {nullptr, nullptr};
+  std::thread first([&] { records[0] = sync_setup(kModeSingle, dir_.path().c_str(), 10); });
+  std::thread second([&] { records[1] = sync_setup(kModeSingle, dir_.path().c_str(), 10); });
+  first.join();
+  second.join();
+  ASSERT_TRUE(records[0] != nullptr && records[1] != nullptr);
+  const std::string names[2] = {dir_.file("f0"), dir_.file("f1")};
+  for (int i = 0; i < 2; ++i) {
+    slot_open(&check_slots[i].own_handle, names[i].c_str(), OPEN_ALWAYS);
+    slot_open(&check_slots[i].partner_handle, names[1 - i].c_str(), OPEN_ALWAYS);
+    slot_set_name(i, names[i].c_str());
+    check_slots[records[i]->role].sync_state = records[i];
+  }
+  ASSERT_EQ(3u, dir_.entries().size());  // the master file and both check files
+
+  EXPECT_FALSE(interrupt());
+  EXPECT_FALSE(interrupt());
+  EXPECT_EQ(2u, interrupt_count);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(INVALID_HANDLE_VALUE, check_slots[i].own_handle);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, check_slots[i].partner_handle);
+    EXPECT_STREQ("", check_slots[i].own_file_name);
+    EXPECT_EQ(nullptr, check_slots[i].sync_state);
+    EXPECT_TRUE(records[i]->torn_down);
+  }
+  EXPECT_TRUE(dir_.entries().empty());
+  EXPECT_EQ("", log()) << "the handler's thread printed";
+
+  ASSERT_TRUE(std::ofstream(dir_.file("later")).good());
+  slot_set_name(0, dir_.file("later").c_str());
+  EXPECT_FALSE(interrupt());
+  EXPECT_EQ(2u, interrupt_count);
+  EXPECT_EQ(std::vector<std::string>{"later"}, dir_.entries());
+  for (SyncState* record : records) VirtualFree(record, 0, MEM_RELEASE);  // torn down, not released
+}
+
+TEST_F(SlotTest, OpenTestOnALeftoverFileEndsAfterTheRefusedCreation) {
+  RunOptions options = {};
+  options.mode = kModeSingle;
+  strcpy(options.target_path, dir_.path().c_str());
+  char name[261] = {0};
+  ASSERT_EQ(0, make_check_file_name(kModeSingle, options.target_path, 0, name));
+  ASSERT_TRUE(std::ofstream(name).good());
+
+  EXPECT_EQ(kResultNg, single_open_tests(&options, kTargetPath));
+  const std::string n = name, log_text = log();
+  const size_t code = log_text.find("ERRORCODE=80(") + 13, end = log_text.find(")\r\n", code);
+  EXPECT_EQ(
+      "Test Processing \"Open an existing file when no file exists\" will now start. \r\n"
+      "        The file will now be opened. (" + n + ")\r\n"
+      "        ! The file in the path to be checked could be opened, which should not have been "
+      "possible.\r\n"
+      "Test Processing \"Open an existing file when no file exists\" finished. ... [ NG ]\r\n"
+      "Test Processing \"Open a new file when no file exists\" will now start. \r\n"
+      "        The file will now be opened. (" + n + ")\r\n"
+      "        ! The file in the path to be checked could not be opened. ERRORCODE=80(" +
+          log_text.substr(code, end - code) + ")\r\n"
+      "Test Processing \"Open a new file when no file exists\" finished. ... [ NG ]\r\n" +
+          deleted(n),
+      log_text);
+  EXPECT_TRUE(dir_.entries().empty());
+}
+
+}  // namespace
