@@ -17,7 +17,8 @@ ZARN_CHILD(party) {
   SyncState* state = sync_setup(kModeDouble, args[0].c_str(), 10);
   if (state == nullptr || (Sleep(std::atoi(args[1].c_str())), sync_step(state)) != 0) return 1;
   touch_file(args[2] + ZARN_PATH_SEPARATOR "stepped");
-  for (;;) Sleep(1000);
+  Sleep(60000);  // killed before this ends
+  return 2;
 }
 
 // The second arrival of the first rendezvous, played by hand and killed while it holds the
@@ -27,7 +28,8 @@ ZARN_CHILD(second_arrival_inside) {
   while (!lock_master_byte(master, 0, 1)) Sleep(10);
   if (!lock_master_byte(master, 3, 0) || !lock_master_byte(master, 2, 1)) return 1;
   touch_file(args[1] + ZARN_PATH_SEPARATOR "inside");
-  for (;;) Sleep(1000);
+  Sleep(60000);  // killed before this ends
+  return 2;
 }
 
 TEST(Processes, PartnerKilledAtALaterPointIsReportedAsEnded) {
@@ -108,6 +110,7 @@ TEST(ConsoleHandler, StopsOnlySetUpsInProgressAndDeletesTheirMasterFiles) {
   Child child;
   ASSERT_TRUE(start_child("console_event", {paired.path(), lone.path()}, &child));
   EXPECT_EQ(0, wait_child(&child, 60000));
+  kill_child(&child);  // when it hangs
   EXPECT_TRUE(paired.entries().empty());
   EXPECT_TRUE(lone.entries().empty());
 }
