@@ -40,7 +40,7 @@ TEST(Pairing, ThreadsPairStepAndCloseLeavingNothing) {
     // The first out leaves the end-wait file for its live partner and waits until it is gone.
     std::atomic<bool> first_out{false};
     std::thread second([&] {
-      EXPECT_TRUE(wait_for_file(dir.file(endwait), 10000));
+      EXPECT_TRUE(wait_for_file(states[1]->endwait_name, 10000));
       Sleep(300);
       EXPECT_FALSE(first_out.load());
       EXPECT_EQ(0, sync_finish(states[1]));
