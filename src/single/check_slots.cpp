@@ -22,6 +22,16 @@ void prepare_slot(int slot) {
   memset(partner_file_names[slot], 0, sizeof partner_file_names[slot]);
 }
 
+void enter_slot_test(int slot) {
+  prepare_slot(slot);
+  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+}
+
+void leave_slot_test(int slot) {
+  single_cleanup(slot);
+  SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+}
+
 void slot_set_name(int slot, const char* name) {
   ResourceLockHold hold;
   char* field = check_slots[slot].own_file_name;

@@ -17,14 +17,10 @@ const int32_t kErrDeleteFailed = 23;
 }  // namespace
 
 int single_deletion_test(const RunOptions* options) {
-  prepare_slot(0);
-  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+  enter_slot_test(0);
   // After a successful deletion the name is still in the slot; the
   // clean-up's second attempt then fails quietly.
-  ScopeGuard end([] {
-    single_cleanup(0);
-    SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
-  });
+  ScopeGuard end([] { leave_slot_test(0); });
   char name[261] = {0};
   make_check_file_name(options->mode, options->target_path, 0, name);
   slot_set_name(0, name);

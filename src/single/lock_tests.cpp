@@ -58,13 +58,11 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
   *ended = true;
   const char* folder = target == kTargetShare ? options->share_path : options->target_path;
   SoloLocker s{options, INVALID_HANDLE_VALUE, nullptr, nullptr, {0, 0}};
-  prepare_slot(0);
-  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+  enter_slot_test(0);
   ScopeGuard end([&] {
     if (s.event != nullptr) CloseHandle(s.event);
     if (s.timer != nullptr) CloseHandle(s.timer);
-    single_cleanup(0);
-    SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+    leave_slot_test(0);
   });
 
   s.event = CreateEventA(nullptr, FALSE, FALSE, nullptr);

@@ -68,12 +68,8 @@ int single_open_tests(const RunOptions* options, int32_t target) {
   const bool path = target == kTargetPath;
   const char* folder = path ? options->target_path : options->share_path;
 
-  prepare_slot(0);
-  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
-  ScopeGuard end([] {
-    single_cleanup(0);
-    SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
-  });
+  enter_slot_test(0);
+  ScopeGuard end([] { leave_slot_test(0); });
   char name[261] = {0};
   make_check_file_name(options->mode, folder, 0, name);
   slot_set_name(0, name);

@@ -313,9 +313,8 @@ int paired_lock_sequence(const RunOptions* options, int32_t target) {
     return kResultAborted;
   }
   const int role = sync->role;
-  prepare_slot(role);
+  enter_slot_test(role);
   slot_set_sync_state(role, sync);
-  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
 
   Participant p{options, target, sync, &check_slots[role], nullptr, nullptr, nullptr,
                 {0, 0}, due_time_of(options->timeout_sec), kResultOk, kGoOn};
@@ -323,8 +322,7 @@ int paired_lock_sequence(const RunOptions* options, int32_t target) {
     if (p.lock_event != nullptr) CloseHandle(p.lock_event);
     if (p.pending_event != nullptr) CloseHandle(p.pending_event);
     if (p.wait_timer != nullptr) CloseHandle(p.wait_timer);
-    single_cleanup(role);  // ends the synchronisation: the record is not used after this
-    SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+    leave_slot_test(role);  // ends the synchronisation: the record is not used after this
   });
   if (prepare(p, role)) run_groups(p);
   return p.end != kGoOn ? p.end : p.overall;

@@ -110,13 +110,11 @@ int read_step(HANDLE file, HANDLE event, HANDLE timer, int64_t due_time) {
 int single_read_write_test(const RunOptions* options) {
   HANDLE event = nullptr;
   HANDLE timer = nullptr;
-  prepare_slot(0);
-  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+  enter_slot_test(0);
   ScopeGuard end([&] {
     if (event != nullptr) CloseHandle(event);
     if (timer != nullptr) CloseHandle(timer);
-    single_cleanup(0);
-    SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+    leave_slot_test(0);
   });
 
   event = CreateEventA(nullptr, FALSE, FALSE, nullptr);

@@ -19,6 +19,12 @@ class ResourceLockHold {
 
 // Copies `name` (at most 260 characters) into the slot's own_file_name.
 void slot_set_name(int slot, const char* name);
+
+// The frame of every single-host test: the slot prepared and the console
+// handler registered on the way in; on every way out, the slot cleaned up
+// (single_cleanup) and the handler removed.
+void enter_slot_test(int slot);
+void leave_slot_test(int slot);
 // The name of the other participant's file, which this participant may be
 // the one to create: until the other has prepared its slot, only this
 // entry lets a deletion pass find that file.  Kept beside the slots;
