@@ -54,6 +54,27 @@ void fail_with(ErrorInfo* error, int32_t code, DWORD system_error) {
   SetLastError(system_error);
 }
 
+// The result of a request: {0, 0} when done.  A time-out and a lack of
+// memory are never expected refusals, so they are reported whatever `report`
+// says; a refusal or failure is reported with `code` unless `report` is 0.
+int conclude(Outcome outcome, DWORD failure, int32_t code, int report, ErrorInfo* error) {
+  switch (outcome) {
+    case Outcome::kDone:
+      *error = ErrorInfo{0, 0};
+      return kOpOk;
+    case Outcome::kTimedOut:
+      fail_with(error, kErrTimedOut, 0);
+      return kOpFailed;
+    case Outcome::kNoMemory:
+      fail_with(error, kErrNoMemory, failure);
+      return kOpFailed;
+    case Outcome::kFailed:
+      break;
+  }
+  if (report) fail_with(error, code, failure);
+  return kOpFailed;
+}
+
 }  // namespace
 
 int lock_with_timeout(const RunOptions* options, HANDLE file, HANDLE event, HANDLE timer,
@@ -68,24 +89,7 @@ int lock_with_timeout(const RunOptions* options, HANDLE file, HANDLE event, HAND
   const Outcome outcome = run_request(
       file, event, timer, due_time,
       [&](OVERLAPPED* record) { return LockFileEx(file, flags, 0, 1, 0, record); }, &failure);
-  switch (outcome) {
-    case Outcome::kDone:
-      *error = ErrorInfo{0, 0};
-      return kOpOk;
-    case Outcome::kTimedOut:
-      // Reported whatever `report` says: a time-out is never an expected refusal.
-      fail_with(error, kErrTimedOut, 0);
-      return kOpFailed;
-    case Outcome::kNoMemory:
-      // Not a refusal, so reported whatever `report` says.
-      fail_with(error, kErrNoMemory, failure);
-      return kOpFailed;
-    case Outcome::kFailed:
-      break;
-  }
-  if (!report) return kOpFailed;  // a refusal the caller expects and reports itself
-  fail_with(error, code, failure);
-  return kOpFailed;
+  return conclude(outcome, failure, code, report, error);
 }
 
 int unlock_with_timeout(const RunOptions* options, HANDLE file, HANDLE event, HANDLE timer,
@@ -95,19 +99,5 @@ int unlock_with_timeout(const RunOptions* options, HANDLE file, HANDLE event, HA
   const Outcome outcome = run_request(
       file, event, timer, due_time,
       [&](OVERLAPPED* record) { return UnlockFileEx(file, 0, 1, 0, record); }, &failure);
-  switch (outcome) {
-    case Outcome::kDone:
-      *error = ErrorInfo{0, 0};
-      return kOpOk;
-    case Outcome::kTimedOut:
-      fail_with(error, kErrTimedOut, 0);
-      return kOpFailed;
-    case Outcome::kNoMemory:
-      fail_with(error, kErrNoMemory, failure);
-      return kOpFailed;
-    case Outcome::kFailed:
-      break;
-  }
-  fail_with(error, kErrUnlockFailed, failure);
-  return kOpFailed;
+  return conclude(outcome, failure, kErrUnlockFailed, 1, error);
 }
