@@ -1,7 +1,9 @@
 // The process-wide slots of the single-host tests and their guarded setters.
 #include <string.h>
 
+#include "fileops/check_name.h"
 #include "fileops/fileops.h"
+#include "report/report.h"
 #include "single/check_slots.h"
 #include "single/slot_ops.h"
 
@@ -37,6 +39,13 @@ void slot_set_name(int slot, const char* name) {
   char* field = check_slots[slot].own_file_name;
   memset(field, 0, sizeof check_slots[slot].own_file_name);
   strncpy(field, name, sizeof check_slots[slot].own_file_name - 1);
+}
+
+HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]) {
+  make_check_file_name(options->mode, folder, 0, name);
+  slot_set_name(0, name);
+  report_message(10, name);  // "The file will now be opened. (%s)"
+  return slot_open(&check_slots[0].own_handle, name, OPEN_ALWAYS);
 }
 
 void slot_set_partner_name(int slot, const char* name) {

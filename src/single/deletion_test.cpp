@@ -8,7 +8,6 @@
 #include "single/slot_ops.h"
 
 namespace {
-const int kMsgOpening = 10;
 const int kMsgDeleted = 11;
 const int kMsgClosing = 13;
 const int kGroupDeleteOwn = 61;
@@ -22,11 +21,7 @@ int single_deletion_test(const RunOptions* options) {
   // clean-up's second attempt then fails quietly.
   ScopeGuard end([] { leave_slot_test(0); });
   char name[261] = {0};
-  make_check_file_name(options->mode, options->target_path, 0, name);
-  slot_set_name(0, name);
-
-  report_message(kMsgOpening, name);
-  HANDLE file = slot_open(&check_slots[0].own_handle, name, OPEN_ALWAYS);
+  HANDLE file = open_own_check_file(options, options->target_path, name);
   if (file == INVALID_HANDLE_VALUE) {
     const ErrorInfo error{kErrPathNotOpened, static_cast<int32_t>(GetLastError())};
     report_error(&error);

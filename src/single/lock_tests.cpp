@@ -11,7 +11,6 @@
 namespace {
 
 const int kMsgPartnerFailed = 7;
-const int kMsgOpening = 10;
 const int kMsgUnlockOwn = 38;
 const int kMsgLockOwnShared = 39;
 const int kMsgLockOwnExclusive = 40;
@@ -78,10 +77,7 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
     return kResultNg;
   }
   char name[261] = {0};
-  make_check_file_name(options->mode, folder, 0, name);
-  slot_set_name(0, name);
-  report_message(kMsgOpening, name);
-  s.file = slot_open(&check_slots[0].own_handle, name, OPEN_ALWAYS);
+  s.file = open_own_check_file(options, folder, name);
   if (s.file == INVALID_HANDLE_VALUE) {
     s.error = ErrorInfo{target == kTargetShare ? kErrShareNotOpened : kErrPathNotOpened,
                         static_cast<int32_t>(GetLastError())};

@@ -16,7 +16,6 @@ namespace {
 const int kMsgEventFailed = 3;
 const int kMsgReading = 8;
 const int kMsgWriting = 9;
-const int kMsgOpening = 10;
 const int kGroupWriting = 46;
 const int kGroupReading = 47;
 const int32_t kErrPathNotOpened = 5;
@@ -128,10 +127,7 @@ int single_read_write_test(const RunOptions* options) {
     return kResultNg;
   }
   char name[261] = {0};
-  make_check_file_name(options->mode, options->target_path, 0, name);
-  slot_set_name(0, name);
-  report_message(kMsgOpening, name);
-  HANDLE file = slot_open(&check_slots[0].own_handle, name, OPEN_ALWAYS);
+  HANDLE file = open_own_check_file(options, options->target_path, name);
   if (file == INVALID_HANDLE_VALUE) {
     report_failure(kErrPathNotOpened, GetLastError());
     return kResultNg;

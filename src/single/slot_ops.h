@@ -42,6 +42,11 @@ void stop_if_process_ending();
 // close_handle on a field of a slot; the field becomes INVALID_HANDLE_VALUE
 // once closed.  The last error is kept.
 void slot_close_handle(HANDLE* field);
+// The opening of the tests that work alone on check file 0 of `folder`:
+// names it into slot 0 and `name`, prints "The file will now be opened.",
+// and opens it (OPEN_ALWAYS) into own_handle.  INVALID_HANDLE_VALUE with the
+// reason in the last error.
+HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]);
 void slot_set_sync_state(int slot, SyncState* state);
 
 // Set by single_ctrl_handler, under resource_lock, once it has cleaned up.
