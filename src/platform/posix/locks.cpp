@@ -123,23 +123,39 @@ Grant lock_take_locked(FileObject& file, uint64_t offset, uint64_t length, bool 
 
 using namespace zarn_posix;
 
+namespace {
+
+// What LockFileEx and UnlockFileEx check first: the handle and the range.
+// nullptr with the last error set when either is not usable.
+std::shared_ptr<FileObject> lock_request_of(HANDLE file, DWORD reserved, const OVERLAPPED* ov,
+                                            DWORD length_low, DWORD length_high,
+                                            uint64_t* offset, uint64_t* length) {
+  std::shared_ptr<FileObject> f = file_of(file);
+  if (!f) return nullptr;
+  DWORD error = !ov || reserved ? ERROR_INVALID_PARAMETER
+                                : range_of(ov, length_low, length_high, offset, length);
+  if (error) {
+    SetLastError(error);
+    return nullptr;
+  }
+  return f;
+}
+
+}  // namespace
+
 BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD length_low, DWORD length_high,
                 LPOVERLAPPED ov) {
   checkpoint();
-  std::shared_ptr<FileObject> f = file_of(file);
-  if (!f) return FALSE;
   uint64_t offset, length;
-  DWORD error = !ov || reserved ? ERROR_INVALID_PARAMETER
-                                : range_of(ov, length_low, length_high, &offset, &length);
-  if (error) {
-    SetLastError(error);
-    return FALSE;
-  }
+  std::shared_ptr<FileObject> f =
+      lock_request_of(file, reserved, ov, length_low, length_high, &offset, &length);
+  if (!f) return FALSE;
   std::shared_ptr<Object> event;
   if (!event_of(ov, &event)) return FALSE;
   if (event) ResetEvent(event_handle_of(ov));  // as the kernel does when a request starts
   bool exclusive = (flags & LOCKFILE_EXCLUSIVE_LOCK) != 0;
 
+  DWORD error = 0;
   std::unique_lock<std::mutex> hold(lock_state_mutex());
   if (f->closed) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -175,15 +191,10 @@ BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD length_low, DWOR
 BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD length_low, DWORD length_high,
                   LPOVERLAPPED ov) {
   checkpoint();
-  std::shared_ptr<FileObject> f = file_of(file);
-  if (!f) return FALSE;
   uint64_t offset, length;
-  DWORD error = !ov || reserved ? ERROR_INVALID_PARAMETER
-                                : range_of(ov, length_low, length_high, &offset, &length);
-  if (error) {
-    SetLastError(error);
-    return FALSE;
-  }
+  std::shared_ptr<FileObject> f =
+      lock_request_of(file, reserved, ov, length_low, length_high, &offset, &length);
+  if (!f) return FALSE;
   std::lock_guard<std::mutex> hold(lock_state_mutex());
   if (f->closed) {
     SetLastError(ERROR_INVALID_HANDLE);
