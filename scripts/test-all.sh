@@ -3,7 +3,10 @@
 #   dev      native debug build, warnings as errors
 #   asan     AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan     ThreadSanitizer
-#   windows  MinGW-w64 cross build, every test run under Wine
+#   windows  MinGW-w64 cross build, every test run under Wine; the .zip
+#   package  release build of the .deb: its fields, files and manual page, and
+#            an install into a fresh Debian 12 root (debootstrap, the first
+#            time about 75 s; the root is kept in build/package/fresh-base)
 # Installs what is missing first.  Every part runs even when an earlier one
 # failed; the exit status is 0 only when all of them built and passed.
 # Usage (from anywhere): bash scripts/test-all.sh [preset...]
@@ -12,7 +15,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root" || exit 1
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev asan tsan windows)
+[ ${#presets[@]} -gt 0 ] || presets=(dev asan tsan windows package)
 logs="$root/build/test-all"
 mkdir -p "$logs"
 
@@ -20,7 +23,8 @@ say() { printf '\n=== %s\n' "$*"; }
 
 # --- Packages ---------------------------------------------------------------
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev python3
-  g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 wine64 wine locales strace time)
+  g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 wine64 wine locales strace time
+  dpkg-dev file groff-base man-db debootstrap)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

@@ -1,0 +1,83 @@
+#!/bin/bash
+# Installs a .deb into a freshly made Debian 12 root as an administrator
+# would (apt-get install ./file.deb), runs `zarntwchk` from PATH there on two
+# fresh folders, and purges the package again.
+#   fresh_root_test.sh PACKAGE.deb
+# The bare root (debootstrap minbase, about 200 MB) is made once and kept:
+# $FRESH_BASE when it names a finished one (../shared/tools/fresh_machine.sh
+# keeps its own there), else $FRESH_BASE_CACHE (ctest sets the build folder),
+# else /tmp/zarntwchk-fresh-base.  Each run works in a copy, so each starts
+# bare.  Mounts live in a mount namespace of their own and end with it.
+# Needs root and debootstrap: exits 77 (skipped) with a message without them.
+set -uo pipefail
+
+deb=$(realpath "${1:?usage: fresh_root_test.sh PACKAGE.deb}") || exit 1
+[ -f "$deb" ] || { echo "no package at $deb"; exit 1; }
+if [ "$(id -u)" != 0 ]; then
+  echo "skipped: a fresh root needs root (debootstrap, chroot, mount)"
+  exit 77
+fi
+
+base=${FRESH_BASE:-}
+[ -n "$base" ] && [ -f "$base/.done" ] || base=${FRESH_BASE_CACHE:-/tmp/zarntwchk-fresh-base}
+t0=$(date +%s)
+if [ ! -f "$base/.done" ]; then
+  if ! command -v debootstrap >/dev/null; then
+    echo "skipped: debootstrap is not installed (apt-get install debootstrap)"
+    exit 77
+  fi
+  mirror=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
+  rm -rf --one-file-system "$base"
+  echo "making the bare root $base (debootstrap, log in $base.log)"
+  if ! debootstrap --variant=minbase bookworm "$base" ${mirror:-http://deb.debian.org/debian} \
+      >"$base.log" 2>&1; then
+    tail -5 "$base.log"
+    echo "debootstrap failed"
+    exit 1
+  fi
+  touch "$base/.done"
+fi
+t1=$(date +%s)
+
+root=$(mktemp -d "${TMPDIR:-/tmp}/zarntwchk-fresh-XXXXXX") || exit 1
+trap 'rm -rf --one-file-system "$root"' EXIT
+cp -a "$base/." "$root/"
+cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null
+mkdir -p "$root/tmp/package"
+cp "$deb" "$root/tmp/package/"
+name=$(basename "$deb")
+
+# What runs inside: every step says what it checks and fails loudly.
+cat >"$root/tmp/package/steps.sh" <<STEPS
+set -u
+fail() { echo "FAILED: \$*"; exit 1; }
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y -q --no-install-recommends /tmp/package/$name </dev/null >/tmp/package/apt.log 2>&1 ||
+  { cat /tmp/package/apt.log; fail "apt-get install ./$name"; }
+[ "\$(command -v zarntwchk)" = /usr/bin/zarntwchk ] || fail "zarntwchk is not /usr/bin/zarntwchk on PATH"
+[ -f /usr/share/man/man1/zarntwchk.1.gz ] || fail "no manual page in /usr/share/man/man1"
+p=\$(mktemp -d) && h=\$(mktemp -d) || fail mktemp
+zarntwchk -m single -p "\$p" -h "\$h" >/tmp/package/report.txt 2>/tmp/package/stderr.txt
+rc=\$?
+tail -3 /tmp/package/report.txt
+[ \$rc -eq 0 ] || { cat /tmp/package/report.txt /tmp/package/stderr.txt; fail "exit status \$rc"; }
+[ ! -s /tmp/package/stderr.txt ] || { cat /tmp/package/stderr.txt; fail "standard error not empty"; }
+last=\$(tail -1 /tmp/package/report.txt)
+[ "\$last" = \$'Test Operation "Single environment check" finished. ... [ OK ]\r' ] ||
+  fail "last line: \$last"
+left=\$(find "\$p" "\$h" -mindepth 1)
+[ -z "\$left" ] || fail "files left behind: \$left"
+apt-get purge -y -q zarntwchk </dev/null >/tmp/package/apt.log 2>&1 || { cat /tmp/package/apt.log; fail "apt-get purge"; }
+[ ! -e /usr/bin/zarntwchk ] && [ ! -e /usr/share/man/man1/zarntwchk.1.gz ] || fail "files left after purge"
+echo "installed, ran OK from PATH on two folders, purged"
+STEPS
+
+unshare --mount --propagation private bash -c '
+  mount -t proc proc "$1/proc" && mount --rbind /dev "$1/dev" || exit 1
+  chroot "$1" /usr/bin/env -i HOME=/root TERM=dumb \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    bash /tmp/package/steps.sh' - "$root"
+rc=$?
+t2=$(date +%s)
+echo "bare root $((t1 - t0)) s, install and run $((t2 - t1)) s"
+exit $rc
