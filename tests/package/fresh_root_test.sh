@@ -7,7 +7,8 @@
 # $FRESH_BASE when it names a finished one (../shared/tools/fresh_machine.sh
 # keeps its own there), else $FRESH_BASE_CACHE (ctest sets the build folder),
 # else /tmp/zarntwchk-fresh-base.  Each run works in a copy, so each starts
-# bare.  Mounts live in a mount namespace of their own and end with it.
+# bare.  Only /proc is mounted there (the root's /dev holds the device nodes
+# that debootstrap made): a mount left by a killed run is harmless to rm.
 # Needs root and debootstrap: exits 77 (skipped) with a message without them.
 set -uo pipefail
 
@@ -40,7 +41,7 @@ fi
 t1=$(date +%s)
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/zarntwchk-fresh-XXXXXX") || exit 1
-trap 'rm -rf --one-file-system "$root"' EXIT
+trap 'umount "$root/proc" 2>/dev/null; rm -rf --one-file-system "$root"' EXIT
 cp -a "$base/." "$root/"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null
 mkdir -p "$root/tmp/package"
@@ -72,11 +73,10 @@ apt-get purge -y -q zarntwchk </dev/null >/tmp/package/apt.log 2>&1 || { cat /tm
 echo "installed, ran OK from PATH on two folders, purged"
 STEPS
 
-unshare --mount --propagation private bash -c '
-  mount -t proc proc "$1/proc" && mount --rbind /dev "$1/dev" || exit 1
-  chroot "$1" /usr/bin/env -i HOME=/root TERM=dumb \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    bash /tmp/package/steps.sh' - "$root"
+mount -t proc proc "$root/proc" || exit 1
+chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb \
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  bash /tmp/package/steps.sh
 rc=$?
 t2=$(date +%s)
 echo "bare root $((t1 - t0)) s, install and run $((t2 - t1)) s"
