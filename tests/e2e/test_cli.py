@@ -4,6 +4,7 @@ process: exact standard-error bytes, empty standard output, exit status."""
 import os
 import sys
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
@@ -39,6 +40,11 @@ def not_available(operation):
 
 class CommandLineTest(unittest.TestCase):
     def setUp(self):
+        # A caller's environment that must not reach the tool: Python's own
+        # LC_CTYPE when LANG is missing, and a Wine trace channel.
+        caller = mock.patch.dict(os.environ, {"LC_CTYPE": "C.UTF-8", "WINEDEBUG": "+nls"})
+        caller.start()
+        self.addCleanup(caller.stop)
         self.tmp = TempFolder()
         self.addCleanup(self.tmp.remove)
         self.share = self.tmp.mkdir("share")
