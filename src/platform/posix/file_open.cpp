@@ -145,7 +145,11 @@ DWORD open_file(FileObject* f, const char* name, unsigned share, DWORD dispositi
 
   struct stat st;
   if (fstat(f->fd, &st) != 0) return fail_open(f, win_error_of(errno));
-  if (!S_ISREG(st.st_mode)) return fail_open(f, ERROR_ACCESS_DENIED);  // a folder, a device
+  // A character device (/dev/null, as NUL on Windows) opens as it is: no
+  // share modes, nothing to truncate.  Anything else but a file (a folder,
+  // a pipe) is refused.
+  if (S_ISCHR(st.st_mode)) return 0;
+  if (!S_ISREG(st.st_mode)) return fail_open(f, ERROR_ACCESS_DENIED);
   bool truncate = disposition == TRUNCATE_EXISTING || (disposition == CREATE_ALWAYS && !created);
   // No write bit for anyone is the read-only attribute: refused even to root.
   if (!created && !(st.st_mode & 0222) && ((f->rights & kRightWrite) || truncate)) {
