@@ -24,7 +24,7 @@ say() { printf '\n=== %s\n' "$*"; }
 # --- Packages ---------------------------------------------------------------
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev python3
   g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 wine64 wine locales strace time
-  dpkg-dev file groff-base man-db debootstrap)
+  dpkg-dev file groff-base man-db debootstrap bindfs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

@@ -2,8 +2,11 @@
 process: exact standard-error bytes, empty standard output, exit status."""
 
 import os
+import random
+import re
 import sys
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
@@ -39,6 +42,11 @@ def not_available(operation):
 
 class CommandLineTest(unittest.TestCase):
     def setUp(self):
+        # A caller's environment that must not reach the tool: Python's own
+        # LC_CTYPE when LANG is missing, and a Wine trace channel.
+        caller = mock.patch.dict(os.environ, {"LC_CTYPE": "C.UTF-8", "WINEDEBUG": "+nls"})
+        caller.start()
+        self.addCleanup(caller.stop)
         self.tmp = TempFolder()
         self.addCleanup(self.tmp.remove)
         self.share = self.tmp.mkdir("share")
@@ -111,6 +119,9 @@ class CommandLineTest(unittest.TestCase):
             (self.single() + ["-o", self.share], message(16)),
             (["-m", "double", "-p", self.target, "-h", self.share, "-o", log],
              not_available(b"double")),
+            # A character device is a log file too, as NUL is on Windows.
+            (["-m", "double", "-p", self.target, "-h", self.share, "-o", "/dev/null"],
+             not_available(b"double")),
         ])
         with open(log, "rb") as f:  # created by the accepted run's probe, and left empty
             self.assertEqual(b"", f.read())
@@ -156,6 +167,79 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(operation + b"will now start. ", lines[0])
         self.assertEqual(operation + b"finished. ... [ " + verdict + b" ]", lines[-1])
         self.assertEqual([], self.tmp.entries("share") + self.tmp.entries("target"))
+
+
+# Random command lines: a well-formed line of a random mode, some of it
+# spoilt.  Values that name files stay inside the line's own temporary
+# folder (no "/" in a random byte value, which stays relative to it).
+JUNK_BYTES = bytes(b for b in range(1, 256) if b != ord("/"))
+JUNK_OPTIONS = ["-x", "-", "--", "/t", "-mm", "-M", "", "m", "-T"]
+TIMEOUTS = ["10"] * 8 + ["10abc", " +10", "9", "601", "-10", "0x10", "", "99999999999"]
+# ThreadSanitizer waits a second at every exit for threads that most of
+# these lines never start.
+QUICK_EXIT = {"TSAN_OPTIONS": os.environ.get("TSAN_OPTIONS", "") + ":atexit_sleep_ms=0"}
+
+
+def junk(rng):
+    length = rng.choice([0, 1, 3, 9, 199, 200, 201, 300])  # around the 200 characters' limit
+    return bytes(rng.choice(JUNK_BYTES) for _ in range(length))
+
+
+def random_line(rng, tmp):
+    mode = rng.choice(["single", "double", "userapl"])
+    pairs = [["-m", mode]]
+    if mode == "userapl":
+        pairs.append(["-f", tmp.join(rng.choice(["new.txt", "P", "missing/f"]))])
+    else:
+        pairs += [["-p", tmp.join("P")], ["-h", tmp.join("H")]]
+    if rng.random() < 0.3:
+        pairs.append(["-o", tmp.join("run.log")])
+    for _ in range(rng.choice([0, 1, 1, 1, 1, 2, 2, 2, 3, 3])):
+        pair = rng.choice(pairs)
+        spoil = rng.choice([0, 0, 0, 1, 1, 2, 3, 4])
+        if spoil == 0:
+            pair[1] = junk(rng)
+        elif spoil == 1:
+            pair[1] = tmp.join("x" * rng.randrange(180, 220))
+        elif spoil == 2:
+            pair[0] = rng.choice(JUNK_OPTIONS + [junk(rng)])
+        elif spoil == 3:
+            pairs.append(list(rng.choice(pairs)))
+        else:
+            pairs.append(["-" + rng.choice("mphfot"), rng.choice([junk(rng), tmp.join("H")])])
+    # Every line that may start a check waits at most 10 s for anything.
+    pairs.append(["-t", rng.choice(TIMEOUTS)])
+    rng.shuffle(pairs)
+    line = [token for pair in pairs for token in pair]
+    if rng.random() < 0.1:
+        del line[rng.randrange(len(line))]
+    return line
+
+
+class RandomCommandLineTest(unittest.TestCase):
+    def test_only_usage_a_message_or_a_run(self):
+        refusals = {USAGE, not_available(b"double"), not_available(b"userapl"),
+                    b"System error \r\n"} | {message(i) for i in MESSAGES}
+        operation = rb'^Test Operation "Single environment check" will now start\. \r\n'
+        verdict = rb'Test Operation "Single environment check" finished\. \.\.\. \[ (OK|NG) \]\r\n$'
+        rng = random.Random(8)  # a fixed seed: a failing line comes back on every run
+        outcomes = {"usage": 0, "message": 0, "run": 0}
+        for n in range(300):
+            with TempFolder() as tmp:
+                tmp.mkdir("P")
+                tmp.mkdir("H")
+                args = random_line(rng, tmp)
+                result = run(args, cwd=tmp.path, timeout=300, env=QUICK_EXIT)
+                logged = "-o" in args and result.stdout == b""
+                printed = re.match(operation, result.stdout) and re.search(verdict, result.stdout)
+                if result.status == FAILED and result.stdout == b"" and result.stderr in refusals:
+                    outcomes["usage" if result.stderr == USAGE else "message"] += 1
+                elif result.status in (0, FAILED) and result.stderr == b"" and (logged or printed):
+                    outcomes["run"] += 1
+                else:
+                    self.fail("line %d: %r gave %r" % (n, args, result))
+                self.assertEqual([], tmp.entries("P") + tmp.entries("H"), "line %d: %r" % (n, args))
+        self.assertTrue(all(outcomes.values()), outcomes)
 
 
 if __name__ == "__main__":
