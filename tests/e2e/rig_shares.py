@@ -50,7 +50,9 @@ ERROR = re.compile(r' {8}! (.*?)(?: ERRORCODE=\d+\(.*\))?\r\n')
 def verdict(report):
     """The NG groups of a report, each as its path below the operation
     (check target as -h or -p, processing type, processing) with the codes of
-    the "!" lines printed directly in it; and the check targets that ran."""
+    the "!" lines printed directly in it; and the check targets that ran.
+    A group that finished OK after a "!" line shows with "OK" added to its
+    path, which no expectation holds."""
     path, codes, ng, targets = [], [], {}, []
     for line in report.decode("utf-8").splitlines(keepends=True):
         group, error = GROUP.fullmatch(line), ERROR.fullmatch(line)
@@ -62,6 +64,8 @@ def verdict(report):
         elif group:
             if group.group(2) == "NG":
                 ng[tuple(path[1:])] = codes[-1]
+            elif codes[-1]:
+                ng[tuple(path[1:]) + ("OK",)] = codes[-1]
             path.pop()
             codes.pop()
         elif error:
