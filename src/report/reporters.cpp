@@ -1,6 +1,6 @@
 // The reporters: group start and finish lines, progress lines, error lines.
 // Every line is built whole in a 1024-byte buffer, then emitted; only a
-// thread with output_enabled set emits it or moves nesting_level.
+// thread with output_enabled set emits it or touches nesting_level.
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -63,19 +63,22 @@ void error_line(const ErrorInfo* error, bool marked) {
 
 }  // namespace
 
+// nesting_level belongs to the printing thread: a thread that prints
+// nothing returns before it would read it.
 void report_start(const char* text) {
+  if (!output_enabled) return;
   char line[kLineSize];
   format_line(line, message_text(2), 2 * nesting_level, "", text);
-  if (!output_enabled) return;
   emit_line(line);
   ++nesting_level;
 }
 
 void report_finish(const char* text, int result) {
-  if (output_enabled) --nesting_level;
+  if (!output_enabled) return;
+  --nesting_level;
   char line[kLineSize];
   format_line(line, message_text(1), 2 * nesting_level, "", text, result == 0 ? "OK" : "NG");
-  if (output_enabled) emit_line(line);
+  emit_line(line);
 }
 
 void report_line(const char* text) {

@@ -4,6 +4,7 @@ process: exact standard-error bytes, empty standard output, exit status."""
 import os
 import sys
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
@@ -39,6 +40,11 @@ def not_available(operation):
 
 class CommandLineTest(unittest.TestCase):
     def setUp(self):
+        # A caller's environment that must not reach the tool: Python's own
+        # LC_CTYPE when LANG is missing, and a Wine trace channel.
+        caller = mock.patch.dict(os.environ, {"LC_CTYPE": "C.UTF-8", "WINEDEBUG": "+nls"})
+        caller.start()
+        self.addCleanup(caller.stop)
         self.tmp = TempFolder()
         self.addCleanup(self.tmp.remove)
         self.share = self.tmp.mkdir("share")
@@ -110,6 +116,9 @@ class CommandLineTest(unittest.TestCase):
             (["-m", "double", "-p", self.missing, "-h", self.share], message(37)),
             (self.single() + ["-o", self.share], message(16)),
             (["-m", "double", "-p", self.target, "-h", self.share, "-o", log],
+             not_available(b"double")),
+            # A character device is a log file too, as NUL is on Windows.
+            (["-m", "double", "-p", self.target, "-h", self.share, "-o", "/dev/null"],
              not_available(b"double")),
         ])
         with open(log, "rb") as f:  # created by the accepted run's probe, and left empty

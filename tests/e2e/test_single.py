@@ -191,6 +191,18 @@ class WholeRunTest(SingleCase):
         self.assertEqual(self.status, result.status)
         self.assertFoldersEmpty()
 
+    def test_reader_of_the_report_goes_away(self):
+        # As `zarntwchk ... | head -5`: every later line fails to be written,
+        # and the run still ends with its verdict and its clean-up.
+        proc = self.start(subprocess.PIPE)
+        for _ in range(5):
+            proc.stdout.readline()
+        proc.stdout.close()
+        proc.stdout = None
+        self.assertEqual((None, b""), proc.communicate(timeout=600))
+        self.assertEqual(self.status, proc.returncode)
+        self.assertFoldersEmpty()
+
     def test_eight_runs_at_once_share_the_folders(self):
         procs = [self.start(subprocess.PIPE) for _ in range(8)]
         pids = set()

@@ -3,8 +3,8 @@
 ZARN_EXE names the tool; ZARN_RUNNER ("wine" for the Windows build, else
 empty) is put in front of it.  Wine takes the Linux paths of the tests as
 they are (an absolute path lands on drive Z:, the whole file system), so no
-path is converted.  Under Wine the process locale comes from LANG as well
-(ja_JP.UTF-8 gives locale 1041 and code page 932).
+path is converted.  Under Wine the process locale comes from the locale
+variables as well (ja_JP.UTF-8 gives locale 1041 and code page 932).
 """
 
 import os
@@ -31,14 +31,22 @@ def require_exe():
         raise RuntimeError("ZARN_EXE does not name the built tool: %r" % EXE)
 
 
+# What a run of the tool keeps of the caller's environment: where programs,
+# the home folder, temporary files and the Wine prefix are, and the
+# sanitizers' settings of the preset.  Nothing else reaches the tool: a
+# stray LC_CTYPE (Python itself puts one there when LANG is missing) would
+# choose Wine's code page, a WINEDEBUG channel would write to standard error.
+KEPT = ("PATH", "HOME", "TMPDIR", "LD_LIBRARY_PATH", "WINEPREFIX", "WINEARCH", "WINESERVER",
+        "WINELOADER", "ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS")
+
+
 def environment(lang=None, extra=None):
-    env = dict(os.environ)
-    for name in ("LC_ALL", "LC_MESSAGES", "LANGUAGE"):
-        env.pop(name, None)
-    env["LANG"] = lang or "C.UTF-8"
+    """The whole environment of one run: the locale `lang` (C.UTF-8 when
+    None) for every category, and what KEPT names."""
+    env = {name: os.environ[name] for name in KEPT if name in os.environ}
+    env["LANG"] = env["LC_ALL"] = lang or "C.UTF-8"
     if UNDER_WINE:
-        env.setdefault("WINEDEBUG", "-all")
-        env.pop("DISPLAY", None)
+        env["WINEDEBUG"] = "-all"
     if extra:
         env.update(extra)
     return env

@@ -11,6 +11,9 @@
 //
 // A signal that was ignored when the process started (a background job of a
 // non-interactive shell) stays ignored.
+//
+// SIGPIPE is ignored: a write to a pipe whose reader has gone (`| head`)
+// fails with EPIPE, as WriteFile fails on Windows, and the run goes on.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -91,6 +94,7 @@ void* signal_thread(void*) {
 }
 
 void start_once() {
+  signal(SIGPIPE, SIG_IGN);
   sigset_t& taken = console().taken;
   sigemptyset(&taken);
   for (int sig : kConsoleSignals) {

@@ -56,7 +56,8 @@ struct FileObject : Object {
   std::vector<HeldLock> locks;
   bool closed = false;
 
-  // Closes both descriptors (once); io_mutex held exclusively, or unshared.
+  // Gives back everything lock_fd holds in the lock space, then closes both
+  // descriptors (once); io_mutex held exclusively, or unshared.
   void close_descriptors();
 };
 

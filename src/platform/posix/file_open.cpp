@@ -11,6 +11,7 @@
 #include "platform/posix/file_object.h"
 #include "platform/posix/lock_waiters.h"
 #include "platform/posix/locks.h"
+#include "platform/posix/ofd.h"
 #include "platform/posix/share_modes.h"
 
 namespace zarn_posix {
@@ -18,6 +19,10 @@ namespace zarn_posix {
 FileObject::~FileObject() { close_descriptors(); }
 
 void FileObject::close_descriptors() {
+  // Some shares keep a description's locks after its last close (FUSE with
+  // lock forwarding): the handle gives back its byte-range locks and share
+  // markers, the whole lock space, before it lets the descriptor go.
+  if (lock_fd >= 0) ofd_set(lock_fd, F_UNLCK, 0, 0);
   if (lock_fd >= 0 && lock_fd != fd) close(lock_fd);
   if (fd >= 0) close(fd);
   fd = lock_fd = -1;
@@ -29,7 +34,7 @@ BOOL FileObject::on_close() {
   waiters_cancel_locked(this, nullptr);
   locks.clear();
   {
-    // Closing the descriptors drops the OFD locks and share markers.
+    // Gives back the OFD locks and share markers, and closes the descriptors.
     std::unique_lock<std::shared_mutex> io(io_mutex);
     close_descriptors();
   }
@@ -140,7 +145,11 @@ DWORD open_file(FileObject* f, const char* name, unsigned share, DWORD dispositi
 
   struct stat st;
   if (fstat(f->fd, &st) != 0) return fail_open(f, win_error_of(errno));
-  if (!S_ISREG(st.st_mode)) return fail_open(f, ERROR_ACCESS_DENIED);  // a folder, a device
+  // A character device (/dev/null, as NUL on Windows) opens as it is: no
+  // share modes, nothing to truncate.  Anything else but a file (a folder,
+  // a pipe) is refused.
+  if (S_ISCHR(st.st_mode)) return 0;
+  if (!S_ISREG(st.st_mode)) return fail_open(f, ERROR_ACCESS_DENIED);
   bool truncate = disposition == TRUNCATE_EXISTING || (disposition == CREATE_ALWAYS && !created);
   // No write bit for anyone is the read-only attribute: refused even to root.
   if (!created && !(st.st_mode & 0222) && ((f->rights & kRightWrite) || truncate)) {

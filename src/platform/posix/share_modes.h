@@ -5,9 +5,9 @@
 // access right it holds (read, write, delete) and one per share right it
 // denies.  A new open looks, under a short exclusive guard byte that
 // serialises every check-and-mark, whether any other open denies what it asks
-// or holds what it denies.  Markers vanish with the descriptor, so a closed
-// handle or a dead process stops counting at once, on any host that sees the
-// file system's locks.
+// or holds what it denies.  A closed handle gives its markers back, and a
+// dead process's vanish with its descriptors, so either stops counting at
+// once, on any host that sees the file system's locks.
 //
 // A lock of another program that covers the guard byte (a whole-file POSIX
 // lock, as office suites take) counts as an open that holds everything and
