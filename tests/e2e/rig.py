@@ -1,0 +1,274 @@
+"""Real shares for the end-to-end tests, mounted by simulated hosts.
+
+The rig serves four shares that this project did not write: a GlusterFS
+volume on loopback, bindfs with and without lock forwarding, and sshfs
+through an sshd of its own.  A simulated host is a mount and UTS namespace
+with its own host name and its own FUSE mount of each share it uses, at the
+common path <root>/mnt/<share>, so that two hosts given the same -h and -p
+reach the same files, as two real hosts that mount one share at one place.
+
+The whole test runs in namespaces of its own (enter()): a network namespace,
+so that glusterd and sshd listen on a loopback nobody else reaches and a
+second rig on the machine cannot meet them; a PID namespace, whose end kills
+every daemon and FUSE process the rig started, however the test ends; and a
+mount namespace in which the rig's folder, /run, glusterd's state and log
+folders and /etc/hosts are fresh tmpfs mounts, so nothing reaches the
+machine and nothing is left when the namespace ends.
+
+A double row runs two hosts at once: run(["hostA", "hostB"], "double", ...).
+"""
+
+import os
+import shlex
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+from collections import namedtuple
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import zarnrun  # noqa: E402
+
+SKIPPED = 77  # ctest's SKIP_RETURN_CODE for the rig's tests
+ROOT_VARIABLE = "ZARN_RIG_ROOT"  # set inside the namespaces: the rig's folder
+SERVER = "zarnshare"  # the rig's host name, which serves the GlusterFS volume
+VOLUME = "zarnrig"
+SSH_PORT = 2222
+SHARES = ("gluster", "bindfs", "bindfs-lf", "sshfs")
+PROGRAMS = ("unshare", "ip", "mountpoint", "umount", "glusterd", "gluster", "glusterfs", "bindfs",
+            "sshfs", "ssh", "ssh-keygen", "/usr/sbin/sshd")
+RIG_FAILED = 100  # a host's status when the rig, not the tool, failed
+
+HostRun = namedtuple("HostRun", "host status report stderr")
+
+
+def unmet():
+    """Why the rig cannot run on this machine, or None."""
+    if zarnrun.UNDER_WINE:
+        return "the rig runs the native tool"
+    if os.geteuid() != 0:
+        return "needs root (namespaces, FUSE mounts, glusterd)"
+    try:
+        os.close(os.open("/dev/fuse", os.O_RDWR))
+    except OSError as e:
+        return "needs /dev/fuse: %s" % e
+    missing = [p for p in PROGRAMS if not shutil.which(p)]
+    if missing:
+        return "missing %s (scripts/test-all.sh installs them)" % " ".join(missing)
+    probe = subprocess.run(["unshare", "--fork", "--pid", "--net", "--mount", "--uts", "true"],
+                           capture_output=True)
+    if probe.returncode != 0:
+        return "cannot create namespaces: %s" % probe.stderr.decode(errors="replace").strip()
+    return None
+
+
+def enter(test_file):
+    """Returns at once inside the rig's namespaces; outside, runs `test_file`
+    inside them and exits with its status, or with SKIPPED and the reason."""
+    if os.environ.get(ROOT_VARIABLE):
+        return
+    zarnrun.require_exe()  # a missing tool fails; a machine that cannot host the rig skips
+    reason = unmet()
+    if reason:
+        print("SKIPPED: the share rig %s" % reason, flush=True)
+        sys.exit(SKIPPED)
+    root = tempfile.mkdtemp(prefix="zarn-rig-")
+    # SIGTERM (ctest's time limit, a CI stop) unwinds like Ctrl+C: the
+    # namespaces' process is killed and the folder removed.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
+    try:
+        env = dict(os.environ, **{ROOT_VARIABLE: root})
+        status = subprocess.call(
+            ["unshare", "--fork", "--pid", "--mount-proc", "--net", "--mount", "--uts",
+             "--propagation", "private", "--kill-child", sys.executable, test_file] + sys.argv[1:],
+            env=env, stdin=subprocess.DEVNULL)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)  # its tmpfs was private: only the folder is left
+    sys.exit(status)
+
+
+def sh(*args):
+    """Runs a command of the rig; a failure raises with its output."""
+    done = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True)
+    if done.returncode != 0:
+        output = (done.stdout + done.stderr).decode(errors="replace")
+        raise RuntimeError("%s: status %d: %s" % (" ".join(args), done.returncode, output))
+
+
+class Rig:
+    """The daemons and folders of the shares, inside the rig's namespaces."""
+
+    def __init__(self):
+        self.root = os.environ[ROOT_VARIABLE]
+        self.logs = os.path.join(self.root, "logs")
+        self.ssh = os.path.join(self.root, "ssh")
+        self.brick = os.path.join(self.root, "brick")  # GlusterFS's; never opened directly
+
+    def data(self, share):
+        """The folder a FUSE share serves (GlusterFS keeps its own brick)."""
+        return os.path.join(self.root, "data", share)
+
+    def mount_point(self, share):
+        return os.path.join(self.root, "mnt", share)
+
+    def start(self):
+        for folder in (self.root, "/run", "/var/lib/glusterd", "/var/log/glusterfs"):
+            sh("mount", "-t", "tmpfs", "zarn-rig", folder)
+        for folder in ["/run/gluster", "/run/sshd", self.logs, self.ssh, self.brick] + [
+                self.data(s) for s in SHARES] + [self.mount_point(s) for s in SHARES]:
+            os.makedirs(folder, mode=0o755)
+        hosts = os.path.join(self.root, "hosts")
+        with open(hosts, "w") as f:
+            f.write("127.0.0.1 localhost %s\n" % SERVER)
+        sh("mount", "--bind", hosts, "/etc/hosts")
+        sh("hostname", SERVER)
+        sh("ip", "link", "set", "lo", "up")
+        self.start_glusterfs()
+        self.start_sshd()
+
+    def start_glusterfs(self):
+        log = os.path.join(self.logs, "glusterd.log")
+        sh("glusterd", "-p", os.path.join(self.root, "glusterd.pid"), "--log-file=" + log)
+        cli = ["gluster", "--mode=script", "volume"]
+        end = time.monotonic() + 60
+        while True:  # glusterd answers its command line a moment after it forked
+            try:
+                sh(*cli, "create", VOLUME, "%s:%s" % (SERVER, self.brick), "force")
+                break
+            except RuntimeError:
+                if time.monotonic() > end:
+                    raise
+                time.sleep(0.5)
+        sh(*cli, "start", VOLUME)
+
+    def start_sshd(self):
+        key, user_key = os.path.join(self.ssh, "host_key"), os.path.join(self.ssh, "user_key")
+        for k in (key, user_key):
+            sh("ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", k)
+        shutil.copy(user_key + ".pub", os.path.join(self.ssh, "authorized_keys"))
+        config = os.path.join(self.ssh, "sshd_config")
+        with open(config, "w") as f:
+            f.write("ListenAddress 127.0.0.1\nPort %d\nHostKey %s\nPidFile %s\n"
+                    "PermitRootLogin prohibit-password\nPasswordAuthentication no\n"
+                    "KbdInteractiveAuthentication no\nUsePAM no\nStrictModes no\n"
+                    "AuthorizedKeysFile %s\nSubsystem sftp internal-sftp\n"
+                    % (SSH_PORT, key, os.path.join(self.ssh, "sshd.pid"),
+                       os.path.join(self.ssh, "authorized_keys")))
+        sh("/usr/sbin/sshd", "-f", config, "-E", os.path.join(self.logs, "sshd.log"))
+
+    def stop(self):
+        """Ends every other process of the namespace (daemons, FUSE processes,
+        hosts); the tmpfs mounts go with the namespace."""
+        for sig in (signal.SIGTERM, signal.SIGKILL):
+            for pid in self.processes():
+                try:
+                    os.kill(pid, sig)
+                except ProcessLookupError:
+                    pass
+            end = time.monotonic() + 10
+            while self.processes() and time.monotonic() < end:
+                time.sleep(0.1)
+        if self.processes():
+            raise RuntimeError("processes left: %s" % self.processes())
+
+    @staticmethod
+    def processes(names=None):
+        """Pids of the namespace's other processes (only those whose command is in `names`)."""
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit() or int(entry) == os.getpid():
+                continue
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    stat = f.read()
+            except OSError:
+                continue
+            command, state = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2]
+            if state == "Z":
+                try:  # the namespace's orphans are ours to reap
+                    os.waitpid(int(entry), os.WNOHANG)
+                except ChildProcessError:
+                    pass
+            elif names is None or command in names:
+                found.append(int(entry))
+        return found
+
+    def mount_command(self, share, host):
+        mount_point = self.mount_point(share)
+        if share == "gluster":
+            return ["glusterfs", "--volfile-server=" + SERVER, "--volfile-id=" + VOLUME,
+                    "--log-file=%s/glusterfs.%s.log" % (self.logs, host), mount_point]
+        if share == "bindfs":
+            return ["bindfs", self.data(share), mount_point]
+        if share == "bindfs-lf":
+            return ["bindfs", "--enable-lock-forwarding", "--multithreaded", self.data(share),
+                    mount_point]
+        return ["sshfs", "-p", str(SSH_PORT), "-o",
+                "IdentityFile=%s/user_key,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
+                "BatchMode=yes" % self.ssh, "root@127.0.0.1:" + self.data(share), mount_point]
+
+    def host(self, host, shares, folders, command):
+        """Starts `command` on a simulated host that mounts `shares` and
+        makes `folders` in them; it unmounts when the command ends."""
+        q = shlex.quote
+        mounts = " ".join(q(self.mount_point(s)) for s in shares)
+        log = q(os.path.join(self.logs, "mount.%s.log" % host))
+        script = ['fail() { echo "rig: %s: $*" >&2; exit %d; }' % (host, RIG_FAILED),
+                  "hostname %s" % q(host),
+                  "unmount() { for m in %s; do umount $m || umount -l $m; done; }" % mounts,
+                  "trap unmount EXIT"]
+        for share in shares:
+            script.append("%s >>%s 2>&1 && mountpoint -q %s || fail 'cannot mount %s'" % (
+                " ".join(map(q, self.mount_command(share, host))), log,
+                q(self.mount_point(share)), share))
+        script += ["mkdir -p %s || fail 'cannot make the folders'" % " ".join(map(q, folders)),
+                   '"$@"']
+        return subprocess.Popen(
+            ["unshare", "--mount", "--uts", "--propagation", "private",
+             "bash", "-c", "\n".join(script), host] + command,
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            env=zarnrun.environment())
+
+    def finish(self, proc, host):
+        out, err = proc.communicate(timeout=900)
+        if proc.returncode == RIG_FAILED:
+            raise RuntimeError(err.decode(errors="replace") + self.log_tail("mount.%s.log" % host))
+        return proc.returncode, out, err
+
+    def run(self, hosts, mode, h, p, row, timeout=None):
+        """Runs the tool with -m `mode` on each simulated host at once, with
+        -h on share `h` and -p on share `p` (folders of their own for `row`).
+        Returns a HostRun per host, and what the runs left in the folders,
+        as a further host sees it once they all ended."""
+        folders = [os.path.join(self.mount_point(h), row, "h"),
+                   os.path.join(self.mount_point(p), row, "p")]
+        args = ["-m", mode, "-h", folders[0], "-p", folders[1]]
+        if timeout:
+            args += ["-t", str(timeout)]
+        shares = sorted({h, p})
+        started = [(host, self.host(host, shares, folders, [zarnrun.EXE] + args)) for host in hosts]
+        runs = [HostRun(host, *self.finish(proc, host)) for host, proc in started]
+        status, left, err = self.finish(self.host(
+            "inspector", shares, folders, ["find"] + folders + ["-mindepth", "1"]), "inspector")
+        if status != 0:
+            raise RuntimeError("cannot list the folders: %r" % err)
+        self.wait_unmounted()
+        return runs, sorted(left.decode().split())
+
+    def wait_unmounted(self):
+        """The FUSE processes of the hosts end once their mounts are gone."""
+        end = time.monotonic() + 30
+        clients = ("bindfs", "sshfs", "glusterfs", "ssh")
+        while self.processes(clients):
+            if time.monotonic() > end:
+                raise RuntimeError("FUSE processes left: %s" % self.processes(clients))
+            time.sleep(0.1)
+
+    def log_tail(self, name):
+        try:
+            with open(os.path.join(self.logs, name), errors="replace") as f:
+                return "\n" + "".join(f.readlines()[-20:])
+        except OSError:
+            return ""

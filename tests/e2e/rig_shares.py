@@ -1,0 +1,154 @@
+"""The single environment check on real shares (rig.py): each row mounts a
+share for -h and one for -p on a simulated host, runs the tool, and compares
+its verdict group by group: which groups finished NG, with which error
+codes on their "!" lines, and which check targets ran; then the exit status,
+an empty standard error, and nothing left in the folders.
+
+Shares: "gluster" is a GlusterFS volume on loopback, a real network file
+system whose locks behave as a correct share's.  "bindfs" keeps the locks of
+each mount to itself, like a share mounted without lock support; one process
+sees correct locks, but they do not cross hosts.  "bindfs-lf" forwards locks
+to the folder it serves, where one process holds them all: locks cross
+mounts, but two handles of one mount never conflict.  "sshfs" behaves as
+bindfs.
+"""
+
+import os
+import re
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import rig  # noqa: E402
+import zarnrun  # noqa: E402
+
+BROKEN_SHARE_LIMIT = 10  # -t on the broken shares: their waits run to the limit
+
+# Report titles and error texts, as the English report prints them.
+TARGETS = {"Test for the path of environment settings shared by ZARFO products": "-h",
+           "Test for the path to be checked": "-p"}
+LOCKING = "Byte range locking"
+EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT = ("Obtain an exclusive lock on an area where an exclusive lock is "
+                                  "being placed, with the setting in which processing does not "
+                                  "wait until the lock is obtained")
+EXCLUSIVE_ON_EXCLUSIVE_WAIT = ("Obtain an exclusive lock on an area where an exclusive lock is "
+                               "being placed, with the setting in which processing waits until the "
+                               "lock is obtained")
+CODES = {"Failed to release the lock.": 10,
+         "Failed to obtain an exclusive lock in lock waiting mode.": 13,
+         "An exclusive lock could be obtained for the location on which an exclusive lock has "
+         "already been placed, which should not have been possible.": 19,
+         "The processing waiting time exceeded the timeout time.": 22,
+         "Failed to delete the file in the path to be checked.": 23,
+         "The process on the remote host has already ended.": 24}
+
+GROUP = re.compile(r' *Test (?:Operation|Check target|Processing type|Processing) "(.*)" '
+                   r'(?:will now start\. |finished\. \.\.\. \[ (OK|NG) \])\r\n')
+ERROR = re.compile(r' {8}! (.*?)(?: ERRORCODE=\d+\(.*\))?\r\n')
+
+
+def verdict(report):
+    """The NG groups of a report, each as its path below the operation
+    (check target as -h or -p, processing type, processing) with the codes of
+    the "!" lines printed directly in it; and the check targets that ran.
+    A group that finished OK after a "!" line shows with "OK" added to its
+    path, which no expectation holds."""
+    path, codes, ng, targets = [], [], {}, []
+    for line in report.decode("utf-8").splitlines(keepends=True):
+        group, error = GROUP.fullmatch(line), ERROR.fullmatch(line)
+        if group and not group.group(2):
+            path.append(TARGETS.get(group.group(1), group.group(1)))
+            codes.append([])
+            if len(path) == 2:
+                targets.append(path[1])
+        elif group:
+            if group.group(2) == "NG":
+                ng[tuple(path[1:])] = codes[-1]
+            elif codes[-1]:
+                ng[tuple(path[1:]) + ("OK",)] = codes[-1]
+            path.pop()
+            codes.pop()
+        elif error:
+            codes[-1].append(CODES.get(error.group(1), error.group(1)))
+    return ng, targets
+
+
+def with_enclosing(ng):
+    """`ng` and every group around its groups, which then finish NG as well."""
+    whole = dict(ng)
+    for key in ng:
+        for depth in range(len(key)):
+            whole.setdefault(key[:depth], [])
+    return whole
+
+
+rig_started = None
+
+
+def setUpModule():
+    global rig_started
+    rig_started = rig.Rig()
+    try:
+        rig_started.start()
+    except BaseException:
+        rig_started.stop()
+        raise
+
+
+def tearDownModule():
+    rig_started.stop()
+
+
+class SingleRowTest(unittest.TestCase):
+    maxDiff = None
+
+    def check(self, h, p, ng=None, targets=("-h", "-p"), timeout=None):
+        """Runs `-m single` on hostA with -h on share `h` and -p on share `p`;
+        expects the NG groups `ng` ({path: codes}) and the groups around them
+        to finish NG, every other group OK, and nothing left."""
+        (run,), left = rig_started.run(["hostA"], "single", h, p, self._testMethodName, timeout)
+        self.assertEqual((with_enclosing(ng or {}), list(targets)), verdict(run.report))
+        self.assertEqual((zarnrun.FAILED if ng else 0, b"", []), (run.status, run.stderr, left))
+
+    def test_glusterfs_for_both(self):
+        # A sound share: every group OK.
+        self.check(h="gluster", p="gluster")
+
+    def test_bindfs_for_both(self):
+        # One process on one mount: its handles see each other's locks, so
+        # every group is OK; that locks do not cross hosts takes two hosts.
+        self.check(h="bindfs", p="bindfs")
+
+    def test_glusterfs_and_bindfs(self):
+        self.check(h="gluster", p="bindfs")
+
+    def test_sshfs_for_both(self):
+        self.check(h="sshfs", p="sshfs")
+
+    def test_lock_forwarding_bindfs_for_both(self):
+        # The paired lock sequence pairs its two threads through byte locks
+        # on the master file in -h.  On this mount their handles never
+        # conflict: both take the first marker, both believe they came first
+        # and wait for a partner they never see, until the time limit.  The
+        # set-up fails with 22 inside "Byte range locking" of -h, before any
+        # of its paired groups starts; the aborted -h target skips -p.
+        self.check(h="bindfs-lf", p="bindfs-lf", ng={("-h", LOCKING): [22]}, targets=("-h",),
+                   timeout=BROKEN_SHARE_LIMIT)
+
+    def test_glusterfs_and_lock_forwarding_bindfs(self):
+        # The threads pair on -h's sound master file; their check files are
+        # on -p, where their handles never conflict.  In the exclusive lock
+        # without waiting against the partner's exclusive lock each thread
+        # is wrongly granted the lock (19), which it keeps.  The waiting
+        # exclusive request that follows meets that lock of its own handle,
+        # which the partner's unlock does not release, and waits until the
+        # time limit (22).  The groups against released locks are OK.
+        self.check(h="gluster", p="bindfs-lf",
+                   ng={("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT): [19],
+                       ("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_WAIT): [22]},
+                   timeout=BROKEN_SHARE_LIMIT)
+
+
+if __name__ == "__main__":
+    rig.enter(os.path.abspath(__file__))
+    unittest.main()
