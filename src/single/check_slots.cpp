@@ -6,6 +6,7 @@
 #include "report/report.h"
 #include "single/check_slots.h"
 #include "single/slot_ops.h"
+#include "sync/process_end.h"
 
 CheckFileSlot check_slots[2] = {
     {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, nullptr},
@@ -26,12 +27,14 @@ void prepare_slot(int slot) {
 
 void enter_slot_test(int slot) {
   prepare_slot(slot);
+  enter_working_frame();
   SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
 }
 
 void leave_slot_test(int slot) {
   single_cleanup(slot);
   SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+  leave_working_frame();
 }
 
 void slot_set_name(int slot, const char* name) {

@@ -20,9 +20,9 @@ class ResourceLockHold {
 // Copies `name` (at most 260 characters) into the slot's own_file_name.
 void slot_set_name(int slot, const char* name);
 
-// The frame of every single-host test: the slot prepared and the console
-// handler registered on the way in; on every way out, the slot cleaned up
-// (single_cleanup) and the handler removed.
+// The frame of every single-host test: the slot prepared, the thread a
+// working thread and the console handler registered on the way in; on every
+// way out, the slot cleaned up (single_cleanup) and the rest undone.
 void enter_slot_test(int slot);
 void leave_slot_test(int slot);
 // The name of the other participant's file, which this participant may be

@@ -3,6 +3,7 @@
 
 #include "driver/run_options.h"
 #include "sync/master_file.h"
+#include "sync/process_end.h"
 
 SyncSetupSlot sync_setup_slots[2];
 
@@ -66,11 +67,11 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
 
 SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec) {
   report_line(message_text(106));  // "Initial processing for synchronization will now start."
+  enter_working_frame();
 
   // The record is ready before the console handler can reach it.
   EnterCriticalSection(&resource_lock);
   SyncSetupSlot& slot = sync_setup_slots[sync_setup_slots[0].state == nullptr ? 0 : 1];
-  slot.thread_id = GetCurrentThreadId();
   SyncState* state = allocate_record();
   const DWORD alloc_error = GetLastError();
   if (state != nullptr) {
@@ -83,6 +84,7 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec) {
   if (state == nullptr) {
     const ErrorInfo error = {kErrNoMemory, static_cast<int32_t>(alloc_error)};
     report_error(&error);
+    leave_working_frame();
     return nullptr;
   }
 
@@ -97,6 +99,7 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec) {
   slot.state = nullptr;
   LeaveCriticalSection(&resource_lock);
   SetConsoleCtrlHandler(sync_console_handler, FALSE);
+  leave_working_frame();
   if (paired != 0) return nullptr;
   report_line(message_text(105));  // "Initial processing for synchronization ended successfully."
   return state;

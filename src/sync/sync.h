@@ -21,9 +21,10 @@ struct SyncState {
   char endwait_name[256];
 };
 
+// A record under set-up, where sync_console_handler finds it.  Its thread is
+// a working thread (process_end.h), which every console handler stops first.
 struct SyncSetupSlot {
-  DWORD thread_id;   // 0 = empty
-  SyncState* state;  // record under set-up, or nullptr
+  SyncState* state;  // or nullptr
 };
 extern SyncSetupSlot sync_setup_slots[2];
 

