@@ -25,16 +25,30 @@ void prepare_slot(int slot) {
   memset(partner_file_names[slot], 0, sizeof partner_file_names[slot]);
 }
 
-void enter_slot_test(int slot) {
-  prepare_slot(slot);
+void enter_test_frame() {
   enter_working_frame();
   SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
 }
 
-void leave_slot_test(int slot) {
-  single_cleanup(slot);
+void leave_test_frame() {
   SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
   leave_working_frame();
+}
+
+void enter_slot_test(int slot) {
+  prepare_slot(slot);
+  enter_test_frame();
+}
+
+void leave_slot_test(int slot) {
+  single_cleanup(slot);
+  leave_test_frame();
+}
+
+void keep_in_check_slot(SyncState* state) {
+  ResourceLockHold hold;
+  prepare_slot(state->role);
+  check_slots[state->role].sync_state = state;
 }
 
 void slot_set_name(int slot, const char* name) {
@@ -58,38 +72,21 @@ void slot_set_partner_name(int slot, const char* name) {
   strncpy(field, name, sizeof partner_file_names[slot] - 1);
 }
 
-bool process_ending = false;
-
-namespace {
-
-// The caller holds resource_lock.  The process ends on the handler's thread
-// once every handler has returned; until then this thread does nothing.
-void wait_for_the_end_locked() {
-  if (!process_ending) return;
-  LeaveCriticalSection(&resource_lock);
-  for (;;) Sleep(1000);
-}
-
-}  // namespace
-
 HANDLE slot_open(HANDLE* field, const char* name, DWORD disposition) {
-  DWORD error = 0;
-  HANDLE file = INVALID_HANDLE_VALUE;
+  // Outside resource_lock: on a slow share an open takes long, and a console
+  // handler must not wait behind it for the lock.  It waits for the open
+  // instead, which ends with the handle in its slot.
+  begin_file_call();
+  HANDLE file = open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               disposition);
+  const DWORD error = GetLastError();
   {
     ResourceLockHold hold;
-    wait_for_the_end_locked();
-    file = open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          disposition);
-    error = GetLastError();
     *field = file;
+    end_file_call();
   }
   SetLastError(error);
   return file;
-}
-
-void stop_if_process_ending() {
-  ResourceLockHold hold;
-  wait_for_the_end_locked();
 }
 
 void slot_close_handle(HANDLE* field) {

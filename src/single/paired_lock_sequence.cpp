@@ -306,15 +306,17 @@ bool prepare(Participant& p, int role) {
 
 int paired_lock_sequence(const RunOptions* options, int32_t target) {
   report_line(message_text(kMsgSyncInit));
-  stop_if_process_ending();
-  SyncState* sync = sync_setup(kModeSingle, options->share_path, options->timeout_sec);
+  // The handler is registered before the set-up hands the record over to
+  // the check slot of its role.
+  enter_test_frame();
+  SyncState* sync =
+      sync_setup(kModeSingle, options->share_path, options->timeout_sec, keep_in_check_slot);
   if (sync == nullptr) {
+    leave_test_frame();
     report_line(message_text(kMsgSyncInitFailed));
     return kResultAborted;
   }
   const int role = sync->role;
-  enter_slot_test(role);
-  slot_set_sync_state(role, sync);
 
   Participant p{options, target, sync, &check_slots[role], nullptr, nullptr, nullptr,
                 {0, 0}, due_time_of(options->timeout_sec), kResultOk, kGoOn};

@@ -26,8 +26,7 @@ BOOL WINAPI single_ctrl_handler(DWORD /*control_type*/) {
     }
   }
   DeletedFiles deleted;  // not reported: the handler's thread prints nothing
-  delete_slot_files(&deleted);
+  delete_slot_files(&deleted, true);
   ++interrupt_count;
-  process_ending = true;
   return FALSE;
 }

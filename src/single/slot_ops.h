@@ -25,6 +25,12 @@ void slot_set_name(int slot, const char* name);
 // way out, the slot cleaned up (single_cleanup) and the rest undone.
 void enter_slot_test(int slot);
 void leave_slot_test(int slot);
+// The same frame without the slot, for the paired lock sequence, whose slot
+// is known only once the set-up has given a role: the set-up hands its
+// record over with keep_in_check_slot, which prepares that slot.
+void enter_test_frame();
+void leave_test_frame();
+void keep_in_check_slot(SyncState* state);
 // The name of the other participant's file, which this participant may be
 // the one to create: until the other has prepared its slot, only this
 // entry lets a deletion pass find that file.  Kept beside the slots;
@@ -32,13 +38,11 @@ void leave_slot_test(int slot);
 void slot_set_partner_name(int slot, const char* name);
 extern char partner_file_names[2][261];
 // Opens a check file (read and write, shared for reading and writing) into
-// a field of a slot, under resource_lock.  Once a console control handler
-// has cleaned up, the process is about to end: a thread that would create a
-// file now (one that no deletion pass would see) waits for that end instead.
-// The reason of a failure stays in the last error.
+// a field of a slot.  Once the process is ending (a console control handler
+// has begun), a thread that would create a file now (one that no deletion
+// pass would see) waits for that end instead.  The reason of a failure
+// stays in the last error.
 HANDLE slot_open(HANDLE* field, const char* name, DWORD disposition);
-// The same wait, for a thread about to create synchronisation files.
-void stop_if_process_ending();
 // close_handle on a field of a slot; the field becomes INVALID_HANDLE_VALUE
 // once closed.  The last error is kept.
 void slot_close_handle(HANDLE* field);
@@ -49,9 +53,6 @@ void slot_close_handle(HANDLE* field);
 HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]);
 void slot_set_sync_state(int slot, SyncState* state);
 
-// Set by single_ctrl_handler, under resource_lock, once it has cleaned up.
-extern bool process_ending;
-
 // The names a deletion pass deleted, in slot order, for message 11.  They
 // are printed after resource_lock is left: a console that blocks the
 // printing thread must never block a console control handler.
@@ -60,12 +61,14 @@ struct DeletedFiles {
   char names[4][261];
 };
 
-// The caller holds resource_lock for both.
-// Unlocks byte 0 and closes both handles; a handle that fails to close stays.
+// Unlocks byte 0 and closes both handles; a handle that fails to close
+// stays.  The caller holds resource_lock.
 void release_slot_handles(CheckFileSlot* slot);
 // Deletes the files named in both slots, slot 0 first, clearing each name
 // that went; a name whose deletion fails stays for the next pass.  Then the
-// partner file names, cleared also when their file is already gone.
-void delete_slot_files(DeletedFiles* deleted);
+// partner file names, cleared also when their file is already gone.  A
+// console handler holds resource_lock throughout (`under_lock`); a test's
+// clean-up does not, and makes each deletion, slow on a slow share, outside it.
+void delete_slot_files(DeletedFiles* deleted, bool under_lock);
 
 #endif

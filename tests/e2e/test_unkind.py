@@ -60,10 +60,13 @@ class UnkindCase(unittest.TestCase):
 
 
 class SlowShareInterruptTest(UnkindCase):
-    # Moments that used to write false NG lines: a report line and how often
-    # it must have appeared, then a pause.
+    # Moments that used to leave the master file or write false NG lines: a
+    # report line and how often it must have appeared, then a pause.
     CHOSEN = [
+        ("Initial processing for synchronization ended successfully.", 1, 0.0),
+        ("A file in the partner process will now be opened. (", 1, 0.05),
         ("Pre-processing for synchronization will now be executed.", 5, 0.05),
+        ("Termination processing for synchronization will now start.", 1, 0.1),
     ]
 
     def test_interrupts_leave_nothing_and_report_nothing_they_caused(self):
