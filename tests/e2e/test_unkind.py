@@ -124,5 +124,27 @@ class SlowShareInterruptTest(UnkindCase):
         return took
 
 
+class NoLockShareTest(UnkindCase):
+    def test_lock_requests_refused_as_unsupported(self):
+        # -p on a share without lock support (an NFS mount without its lock
+        # daemon), -h sound: every lock request on -p is a request the
+        # server does not support, and the unlock that follows a refused
+        # lock finds nothing locked.
+        share, folder = self.tmp.mkdir("share"), self.tmp.mkdir("H")
+        target = self.tmp.mkdir("share", "P")
+        result = zarnrun.run(self.arguments(target, folder),
+                             env=faults(share, ZARN_FAULT_NOLCK="1"))
+        unsupported = "ERRORCODE=50(This request is not supported. )"
+        self.assertEqual([
+            "        ! Failed to obtain an exclusive lock in non-lock waiting mode. " + unsupported,
+            "        ! Failed to obtain an exclusive lock in lock waiting mode. " + unsupported,
+            "        ! Failed to release the lock. ERRORCODE=158(That range is not locked by this "
+            "handle. )",
+            "        ! Failed to obtain an exclusive lock in lock waiting mode. " + unsupported,
+        ], [line for line in result.stdout.decode().split("\r\n") if line.startswith("        !")])
+        self.assertEqual((zarnrun.FAILED, b""), (result.status, result.stderr))
+        self.assertEqual([[], []], [os.listdir(folder), os.listdir(target)])
+
+
 if __name__ == "__main__":
     unittest.main()
