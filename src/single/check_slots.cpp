@@ -51,25 +51,52 @@ void keep_in_check_slot(SyncState* state) {
   check_slots[state->role].sync_state = state;
 }
 
+namespace {
+
+// At most 260 characters of `name` into a zeroed name field of 261.
+void copy_name(char (&field)[261], const char* name) {
+  memset(field, 0, sizeof field);
+  memcpy(field, name, strnlen(name, sizeof field - 1));
+}
+
+}  // namespace
+
 void slot_set_name(int slot, const char* name) {
   ResourceLockHold hold;
-  char* field = check_slots[slot].own_file_name;
-  memset(field, 0, sizeof check_slots[slot].own_file_name);
-  strncpy(field, name, sizeof check_slots[slot].own_file_name - 1);
+  copy_name(check_slots[slot].own_file_name, name);
+}
+
+void name_check_file(const RunOptions* options, const char* folder, int32_t n, CheckFileName* name) {
+  memset(name, 0, sizeof *name);
+  if (make_check_file_name(options->mode, folder, n, name->path) == 0) {
+    memcpy(name->shown, name->path, sizeof name->path);
+    return;
+  }
+  name->error = GetLastError();
+  format_check_file_name(options->mode, folder, n, name->shown, sizeof name->shown);
+}
+
+HANDLE announce_and_open(int msg, const CheckFileName& name, HANDLE* field, DWORD disposition) {
+  report_message(msg, name.shown);
+  if (name.error != 0) {
+    SetLastError(name.error);
+    return INVALID_HANDLE_VALUE;
+  }
+  return slot_open(field, name.path, disposition);
 }
 
 HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]) {
-  make_check_file_name(options->mode, folder, 0, name);
-  slot_set_name(0, name);
-  report_message(10, name);  // "The file will now be opened. (%s)"
-  return slot_open(&check_slots[0].own_handle, name, OPEN_ALWAYS);
+  CheckFileName check;
+  name_check_file(options, folder, 0, &check);
+  memcpy(name, check.path, sizeof check.path);
+  slot_set_name(0, check.path);
+  // "The file will now be opened. (%s)"
+  return announce_and_open(10, check, &check_slots[0].own_handle, OPEN_ALWAYS);
 }
 
 void slot_set_partner_name(int slot, const char* name) {
   ResourceLockHold hold;
-  char* field = partner_file_names[slot];
-  memset(field, 0, sizeof partner_file_names[slot]);
-  strncpy(field, name, sizeof partner_file_names[slot] - 1);
+  copy_name(partner_file_names[slot], name);
 }
 
 HANDLE slot_open(HANDLE* field, const char* name, DWORD disposition) {

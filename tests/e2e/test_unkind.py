@@ -146,5 +146,61 @@ class NoLockShareTest(UnkindCase):
         self.assertEqual([[], []], [os.listdir(folder), os.listdir(target)])
 
 
+@unittest.skipIf(zarnrun.UNDER_WINE or not zarnrun.IS_ROOT,
+                 "a host name of its own needs root and the POSIX build")
+class LongNameTest(unittest.TestCase):
+    maxDiff = None
+    HOST = "a-long-host-name-" + "x" * 43  # 60 characters; Linux allows 64
+
+    def test_check_file_name_too_long_with_host_and_process_id(self):
+        # -p of 200 characters (the most allowed) on a host with a long name:
+        # each check-file name there is longer than a path may be.  Every
+        # open of it is announced with the whole name and refused with the
+        # reason; nothing is opened by any shorter name.
+        zarnrun.require_exe()
+        renamed = ["unshare", "-u", "sh", "-c", 'hostname "$0" && exec "$@"', self.HOST]
+        if subprocess.run(renamed + ["true"], capture_output=True).returncode != 0:
+            self.skipTest("no UTS namespace for a host name of its own")
+        tmp = TempFolder()
+        self.addCleanup(tmp.remove)
+        share = tmp.mkdir("H")
+        target = tmp.mkdir("p" * (199 - len(tmp.path)))
+        self.assertEqual(200, len(target))
+        proc = subprocess.run(renamed + zarnrun.RUNNER + [zarnrun.EXE, "-m", "single", "-p", target,
+                                                          "-h", share, "-t", "10"],
+                              stdin=subprocess.DEVNULL, capture_output=True,
+                              env=zarnrun.environment(), timeout=600)
+        report = proc.stdout.decode()
+        pid = re.search(r"\.#ZARLOCK\.%s\.(\d+)\.0\)" % self.HOST, report).group(1)
+        opened = "        The file will now be opened. (%s/.#ZARLOCK.%s.%s.0)\r\n" % (
+            target, self.HOST, pid)
+        too_long = "ERRORCODE=206(The name or the path is too long. )\r\n"
+        not_opened = "        ! The file in the path to be checked could not be opened. " + too_long
+
+        def group(heading, *body):
+            return ("    Test Processing type \"%s\" will now start. \r\n" % heading + "".join(body)
+                    + "    Test Processing type \"%s\" finished. ... [ NG ]\r\n" % heading)
+
+        def case(heading, *body):
+            return ("      Test Processing \"%s\" will now start. \r\n" % heading + "".join(body)
+                    + "      Test Processing \"%s\" finished. ... [ NG ]\r\n" % heading)
+        start = '  Test Check target "Test for the path to be checked" will now start. \r\n'
+        self.assertEqual(
+            start
+            + group("File open processing",
+                    case("Open an existing file when no file exists", opened,
+                         "        ! An error occurred when the file in the path to be checked was "
+                         "opened. " + too_long),
+                    case("Open a new file when no file exists", opened, not_opened))
+            + group("File read and write processing", opened, not_opened)
+            + group("Byte range locking", opened, not_opened)
+            + group("File deletion processing", opened, not_opened)
+            + '  Test Check target "Test for the path to be checked" finished. ... [ NG ]\r\n'
+            + 'Test Operation "Single environment check" finished. ... [ NG ]\r\n',
+            report[report.index(start):])
+        self.assertEqual((zarnrun.FAILED, b""), (proc.returncode, proc.stderr))
+        self.assertEqual([[], []], [os.listdir(share), os.listdir(target)])
+
+
 if __name__ == "__main__":
     unittest.main()
