@@ -36,7 +36,7 @@ bool went_in_this_pass(const char* name, const DeletedFiles* deleted) {
 // unless it names another file by then.  A file that went earlier in this
 // pass is not deleted again: another participant's pass may be deleting it
 // at the same moment, and Windows lets both deletions succeed.
-bool delete_named(char* field, bool gone_is_done, bool under_lock, DeletedFiles* deleted) {
+bool delete_named(char* field, bool gone_is_done, DeletedFiles* deleted) {
   char name[261];
   {
     ResourceLockHold hold;
@@ -47,13 +47,13 @@ bool delete_named(char* field, bool gone_is_done, bool under_lock, DeletedFiles*
     }
   }
   if (name[0] == '\0') return false;
-  if (!under_lock) begin_file_call();
+  begin_file_call();
   const bool went = DeleteFileA(name) != FALSE;
   const bool gone = !went && GetLastError() == ERROR_FILE_NOT_FOUND;
   {
     ResourceLockHold hold;
     if ((went || (gone_is_done && gone)) && strcmp(field, name) == 0) memset(field, 0, 261);
-    if (!under_lock) end_file_call();
+    end_file_call();
   }
   if (went && deleted->count < 4) memcpy(deleted->names[deleted->count++], name, 261);
   return went;
@@ -61,10 +61,34 @@ bool delete_named(char* field, bool gone_is_done, bool under_lock, DeletedFiles*
 
 }  // namespace
 
-void delete_slot_files(DeletedFiles* deleted, bool under_lock) {
+void delete_slot_files(DeletedFiles* deleted) {
   deleted->count = 0;
-  for (CheckFileSlot& slot : check_slots) delete_named(slot.own_file_name, false, under_lock, deleted);
-  for (char* name : partner_file_names) delete_named(name, true, under_lock, deleted);
+  for (CheckFileSlot& slot : check_slots) delete_named(slot.own_file_name, false, deleted);
+  for (char* name : partner_file_names) delete_named(name, true, deleted);
+}
+
+void start_slot_deletions(DeletionBatch* batch) {
+  batch->count = 0;
+  for (CheckFileSlot& slot : check_slots) {
+    if (slot.own_file_name[0] != '\0') start_deletion(batch, slot.own_file_name);
+  }
+  for (char* name : partner_file_names) {
+    if (name[0] != '\0') start_deletion(batch, name);
+  }
+}
+
+void finish_slot_deletions(DeletionBatch* batch) {
+  finish_deletions(batch);
+  for (int i = 0; i < batch->count; ++i) {
+    const Deletion& d = batch->deletions[i];
+    const bool gone = d.went || d.error == ERROR_FILE_NOT_FOUND;
+    for (CheckFileSlot& slot : check_slots) {
+      if (d.went && strcmp(slot.own_file_name, d.name) == 0) memset(slot.own_file_name, 0, 261);
+    }
+    for (char* name : partner_file_names) {
+      if (gone && strcmp(name, d.name) == 0) memset(name, 0, 261);
+    }
+  }
 }
 
 int single_cleanup(int slot) {
@@ -83,7 +107,7 @@ int single_cleanup(int slot) {
     slot_set_sync_state(slot, nullptr);
   }
   DeletedFiles deleted;
-  delete_slot_files(&deleted, false);
+  delete_slot_files(&deleted);
   for (int i = 0; i < deleted.count; ++i) report_message(kMsgFileDeleted, deleted.names[i]);
   return 0;
 }

@@ -6,6 +6,7 @@
 #define ZARN_SINGLE_SLOT_OPS_H
 
 #include "driver/run_options.h"
+#include "fileops/deletion_batch.h"
 #include "single/check_slots.h"
 
 // Holds resource_lock for the life of the scope.
@@ -79,9 +80,13 @@ struct DeletedFiles {
 void release_slot_handles(CheckFileSlot* slot);
 // Deletes the files named in both slots, slot 0 first, clearing each name
 // that went; a name whose deletion fails stays for the next pass.  Then the
-// partner file names, cleared also when their file is already gone.  A
-// console handler holds resource_lock throughout (`under_lock`); a test's
-// clean-up does not, and makes each deletion, slow on a slow share, outside it.
-void delete_slot_files(DeletedFiles* deleted, bool under_lock);
+// partner file names, cleared also when their file is already gone.  The
+// caller does not hold resource_lock: each deletion, slow on a slow share,
+// is made outside it.
+void delete_slot_files(DeletedFiles* deleted);
+// The same pass for a console handler, which holds resource_lock: the
+// deletions start at once, and the names are cleared when they have ended.
+void start_slot_deletions(DeletionBatch* batch);
+void finish_slot_deletions(DeletionBatch* batch);
 
 #endif
