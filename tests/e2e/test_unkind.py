@@ -1,7 +1,7 @@
 """The single check on unkind folders: a slow share interrupted by SIGINT or
-SIGTERM at chosen and at random moments, a share without lock support, and
-check-file names that grow too long once the host name and process id are
-added.  The shares' faults come from a shim preloaded into the tool
+SIGTERM at chosen moments and at random ones (seeded: ZARN_INTERRUPT_SEED),
+a share without lock support, and check-file names that grow too long once
+the host name and process id are added.  The shares' faults come from a shim preloaded into the tool
 (tests/support/fault_shim, named by ZARN_FAULT_SHIM): POSIX build only, as
 are the console signals.
 
@@ -61,7 +61,10 @@ class UnkindCase(unittest.TestCase):
 
 class SlowShareInterruptTest(UnkindCase):
     # Moments that used to leave the master file or write false NG lines: a
-    # report line and how often it must have appeared, then a pause.
+    # report line and how often it must have appeared, then a pause.  Then
+    # RANDOM_RUNS moments drawn with SEED: after a number of report lines
+    # (a whole run prints some 430) and a pause of up to one and a half opens.
+    RANDOM_RUNS = 8
     CHOSEN = [
         ("Initial processing for synchronization ended successfully.", 1, 0.0),
         ("A file in the partner process will now be opened. (", 1, 0.05),
@@ -71,8 +74,10 @@ class SlowShareInterruptTest(UnkindCase):
 
     def test_interrupts_leave_nothing_and_report_nothing_they_caused(self):
         rng = random.Random(SEED)
+        drawn = [(None, rng.randrange(1, 420), rng.uniform(0, 0.225))
+                 for _ in range(self.RANDOM_RUNS)]
         moments = [(needle, count, pause, rng.choice([signal.SIGINT, signal.SIGTERM]))
-                   for needle, count, pause in self.CHOSEN]
+                   for needle, count, pause in self.CHOSEN + drawn]
         times = []
         for run, (needle, count, pause, sig) in enumerate(moments):
             with self.subTest(run=run, seed=SEED, at=(needle, count, pause), signal=sig.name):
