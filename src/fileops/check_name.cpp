@@ -14,24 +14,31 @@ constexpr int kMaxName = 259;  // a path buffer of 260 with its terminator
 
 }  // namespace
 
-int make_check_file_name(int32_t mode, const char* folder, int32_t n, char* out) {
-  char host[256] = {};
-  DWORD host_size = sizeof(host);
-  char name[kMaxName + 1];
-  int length;
+int format_check_file_name(int32_t mode, const char* folder, int32_t n, char* out, size_t size) {
   if (mode == kModeSingle) {
+    char host[256] = {};
+    DWORD host_size = sizeof(host);
     if (!GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, host, &host_size)) return -1;
     const unsigned long pid = GetCurrentProcessId();
-    length = std::snprintf(name, sizeof(name), "%s" ZARN_PATH_SEPARATOR "%s.%s.%lu.%d", folder,
-                           kPrefix, host, pid, n);
-  } else if (mode == kModeDouble) {
-    length = std::snprintf(name, sizeof(name), "%s" ZARN_PATH_SEPARATOR "%s.%d", folder, kPrefix,
-                           n);
-  } else {
-    return 0;
+    return std::snprintf(out, size, "%s" ZARN_PATH_SEPARATOR "%s.%s.%lu.%d", folder, kPrefix, host,
+                         pid, n);
   }
+  if (mode == kModeDouble) {
+    return std::snprintf(out, size, "%s" ZARN_PATH_SEPARATOR "%s.%d", folder, kPrefix, n);
+  }
+  return 0;
+}
+
+int make_check_file_name(int32_t mode, const char* folder, int32_t n, char* out) {
+  if (mode != kModeSingle && mode != kModeDouble) return 0;
+  char name[kMaxName + 1];
+  const int length = format_check_file_name(mode, folder, n, name, sizeof(name));
+  if (length < 0) return -1;
   // A cut name could name another process's file: refuse it instead.
-  if (length < 0 || length > kMaxName) return -1;
+  if (length > kMaxName) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return -1;
+  }
   std::memcpy(out, name, static_cast<size_t>(length) + 1);
   return 0;
 }

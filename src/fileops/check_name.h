@@ -2,11 +2,18 @@
 #ifndef ZARN_FILEOPS_CHECK_NAME_H
 #define ZARN_FILEOPS_CHECK_NAME_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 // Single: <folder><sep>.#ZARLOCK.<host>.<pid>.<n>; Double: <folder><sep>.#ZARLOCK.<n>;
 // any other mode: out untouched, 0.  -1 (out untouched) when the host name is
-// unavailable or the name would not fit in 259 characters.
+// unavailable (its reason in the last error) or the name would not fit in 259
+// characters (ERROR_FILENAME_EXCED_RANGE).
 int make_check_file_name(int32_t mode, const char* folder, int32_t n, char* out);
+
+// The same name whole, into `out` of `size` characters (cut only to fit
+// there), for a report that shows a name too long to be made; its whole
+// length, 0 for any other mode, or -1 when the host name is unavailable.
+int format_check_file_name(int32_t mode, const char* folder, int32_t n, char* out, size_t size);
 
 #endif

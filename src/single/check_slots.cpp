@@ -6,6 +6,7 @@
 #include "report/report.h"
 #include "single/check_slots.h"
 #include "single/slot_ops.h"
+#include "sync/process_end.h"
 
 CheckFileSlot check_slots[2] = {
     {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, nullptr},
@@ -24,69 +25,95 @@ void prepare_slot(int slot) {
   memset(partner_file_names[slot], 0, sizeof partner_file_names[slot]);
 }
 
+void enter_test_frame() {
+  enter_working_frame();
+  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+}
+
+void leave_test_frame() {
+  SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+  leave_working_frame();
+}
+
 void enter_slot_test(int slot) {
   prepare_slot(slot);
-  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+  enter_test_frame();
 }
 
 void leave_slot_test(int slot) {
   single_cleanup(slot);
-  SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+  leave_test_frame();
 }
 
-void slot_set_name(int slot, const char* name) {
+void keep_in_check_slot(SyncState* state) {
   ResourceLockHold hold;
-  char* field = check_slots[slot].own_file_name;
-  memset(field, 0, sizeof check_slots[slot].own_file_name);
-  strncpy(field, name, sizeof check_slots[slot].own_file_name - 1);
+  prepare_slot(state->role);
+  check_slots[state->role].sync_state = state;
 }
-
-HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]) {
-  make_check_file_name(options->mode, folder, 0, name);
-  slot_set_name(0, name);
-  report_message(10, name);  // "The file will now be opened. (%s)"
-  return slot_open(&check_slots[0].own_handle, name, OPEN_ALWAYS);
-}
-
-void slot_set_partner_name(int slot, const char* name) {
-  ResourceLockHold hold;
-  char* field = partner_file_names[slot];
-  memset(field, 0, sizeof partner_file_names[slot]);
-  strncpy(field, name, sizeof partner_file_names[slot] - 1);
-}
-
-bool process_ending = false;
 
 namespace {
 
-// The caller holds resource_lock.  The process ends on the handler's thread
-// once every handler has returned; until then this thread does nothing.
-void wait_for_the_end_locked() {
-  if (!process_ending) return;
-  LeaveCriticalSection(&resource_lock);
-  for (;;) Sleep(1000);
+// At most 260 characters of `name` into a zeroed name field of 261.
+void copy_name(char (&field)[261], const char* name) {
+  memset(field, 0, sizeof field);
+  memcpy(field, name, strnlen(name, sizeof field - 1));
 }
 
 }  // namespace
 
+void slot_set_name(int slot, const char* name) {
+  ResourceLockHold hold;
+  copy_name(check_slots[slot].own_file_name, name);
+}
+
+void name_check_file(const RunOptions* options, const char* folder, int32_t n, CheckFileName* name) {
+  memset(name, 0, sizeof *name);
+  if (make_check_file_name(options->mode, folder, n, name->path) == 0) {
+    memcpy(name->shown, name->path, sizeof name->path);
+    return;
+  }
+  name->error = GetLastError();
+  format_check_file_name(options->mode, folder, n, name->shown, sizeof name->shown);
+}
+
+HANDLE announce_and_open(int msg, const CheckFileName& name, HANDLE* field, DWORD disposition) {
+  report_message(msg, name.shown);
+  if (name.error != 0) {
+    SetLastError(name.error);
+    return INVALID_HANDLE_VALUE;
+  }
+  return slot_open(field, name.path, disposition);
+}
+
+HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]) {
+  CheckFileName check;
+  name_check_file(options, folder, 0, &check);
+  memcpy(name, check.path, sizeof check.path);
+  slot_set_name(0, check.path);
+  // "The file will now be opened. (%s)"
+  return announce_and_open(10, check, &check_slots[0].own_handle, OPEN_ALWAYS);
+}
+
+void slot_set_partner_name(int slot, const char* name) {
+  ResourceLockHold hold;
+  copy_name(partner_file_names[slot], name);
+}
+
 HANDLE slot_open(HANDLE* field, const char* name, DWORD disposition) {
-  DWORD error = 0;
-  HANDLE file = INVALID_HANDLE_VALUE;
+  // Outside resource_lock: on a slow share an open takes long, and a console
+  // handler must not wait behind it for the lock.  It waits for the open
+  // instead, which ends with the handle in its slot.
+  begin_file_call();
+  HANDLE file = open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               disposition);
+  const DWORD error = GetLastError();
   {
     ResourceLockHold hold;
-    wait_for_the_end_locked();
-    file = open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          disposition);
-    error = GetLastError();
     *field = file;
+    end_file_call();
   }
   SetLastError(error);
   return file;
-}
-
-void stop_if_process_ending() {
-  ResourceLockHold hold;
-  wait_for_the_end_locked();
 }
 
 void slot_close_handle(HANDLE* field) {

@@ -1,5 +1,4 @@
 // The single-host open tests: the creation dispositions on one check file.
-#include "fileops/check_name.h"
 #include "fileops/fileops.h"
 #include "report/report.h"
 #include "report/scope_guard.h"
@@ -21,9 +20,8 @@ const int32_t kErrPathOpenError = 9;
 
 // Prints message 10 and opens the check file into slot 0; the reason of a
 // failure stays in the last error.
-HANDLE open_case_file(const char* name, DWORD disposition) {
-  report_message(kMsgOpening, name);
-  return slot_open(&check_slots[0].own_handle, name, disposition);
+HANDLE open_case_file(const CheckFileName& name, DWORD disposition) {
+  return announce_and_open(kMsgOpening, name, &check_slots[0].own_handle, disposition);
 }
 
 void report_code(int32_t code, DWORD system_error, bool expected) {
@@ -36,7 +34,7 @@ void report_code(int32_t code, DWORD system_error, bool expected) {
 }
 
 // Cases 53 and 52: the open must be refused with `refusal`.
-int expect_refusal(int group, const char* name, DWORD disposition, DWORD refusal) {
+int expect_refusal(int group, const CheckFileName& name, DWORD disposition, DWORD refusal) {
   GroupGuard g(group);
   if (open_case_file(name, disposition) == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
@@ -51,7 +49,7 @@ int expect_refusal(int group, const char* name, DWORD disposition, DWORD refusal
 }
 
 // Cases 54 and 51: the open must succeed.
-int expect_open(int group, const char* name, DWORD disposition, int32_t code) {
+int expect_open(int group, const CheckFileName& name, DWORD disposition, int32_t code) {
   GroupGuard g(group);
   if (open_case_file(name, disposition) == INVALID_HANDLE_VALUE) {
     report_code(code, GetLastError(), false);
@@ -70,9 +68,9 @@ int single_open_tests(const RunOptions* options, int32_t target) {
 
   enter_slot_test(0);
   ScopeGuard end([] { leave_slot_test(0); });
-  char name[261] = {0};
-  make_check_file_name(options->mode, folder, 0, name);
-  slot_set_name(0, name);
+  CheckFileName name;
+  name_check_file(options, folder, 0, &name);
+  slot_set_name(0, name.path);
 
   int result = kResultOk;
   if (path) {

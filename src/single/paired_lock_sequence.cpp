@@ -1,7 +1,6 @@
 // The paired lock sequence: two participants (the main thread and the
 // partner thread) each own one check file, open the other's, and step
 // together through lock conflicts, meeting at synchronisation points.
-#include "fileops/check_name.h"
 #include "fileops/fileops.h"
 #include "fileops/request_block.h"
 #include "report/report.h"
@@ -253,12 +252,8 @@ void run_groups(Participant& p) {
   waited_group(p, {kGroupWaitOnExclusive, 1, false, false, false});
 }
 
-// Builds a check-file name and prints `msg` with it.
-void name_check_file(Participant& p, int32_t number, int msg, char* name) {
-  const char* folder =
-      p.target == kTargetShare ? p.options->share_path : p.options->target_path;
-  make_check_file_name(p.options->mode, folder, number, name);
-  report_message(msg, name);
+const char* folder_of(const Participant& p) {
+  return p.target == kTargetShare ? p.options->share_path : p.options->target_path;
 }
 
 bool report_open_failure(Participant& p) {
@@ -287,16 +282,18 @@ bool prepare(Participant& p, int role) {
     return false;
   }
   // Whichever participant comes first creates both files; the other opens them.
-  char own_name[261] = {0};
-  name_check_file(p, role, kMsgOpenOwn, own_name);
-  slot_set_name(role, own_name);
-  if (slot_open(&p.slot->own_handle, own_name, OPEN_ALWAYS) == INVALID_HANDLE_VALUE) {
+  CheckFileName own;
+  name_check_file(p.options, folder_of(p), role, &own);
+  slot_set_name(role, own.path);
+  if (announce_and_open(kMsgOpenOwn, own, &p.slot->own_handle, OPEN_ALWAYS) ==
+      INVALID_HANDLE_VALUE) {
     return report_open_failure(p);
   }
-  char partner_name[261] = {0};
-  name_check_file(p, role ^ 1, kMsgOpenPartner, partner_name);
-  slot_set_partner_name(role, partner_name);
-  if (slot_open(&p.slot->partner_handle, partner_name, OPEN_ALWAYS) == INVALID_HANDLE_VALUE) {
+  CheckFileName partner;
+  name_check_file(p.options, folder_of(p), role ^ 1, &partner);
+  slot_set_partner_name(role, partner.path);
+  if (announce_and_open(kMsgOpenPartner, partner, &p.slot->partner_handle, OPEN_ALWAYS) ==
+      INVALID_HANDLE_VALUE) {
     return report_open_failure(p);
   }
   return true;
@@ -306,15 +303,17 @@ bool prepare(Participant& p, int role) {
 
 int paired_lock_sequence(const RunOptions* options, int32_t target) {
   report_line(message_text(kMsgSyncInit));
-  stop_if_process_ending();
-  SyncState* sync = sync_setup(kModeSingle, options->share_path, options->timeout_sec);
+  // The handler is registered before the set-up hands the record over to
+  // the check slot of its role.
+  enter_test_frame();
+  SyncState* sync =
+      sync_setup(kModeSingle, options->share_path, options->timeout_sec, keep_in_check_slot);
   if (sync == nullptr) {
+    leave_test_frame();
     report_line(message_text(kMsgSyncInitFailed));
     return kResultAborted;
   }
   const int role = sync->role;
-  enter_slot_test(role);
-  slot_set_sync_state(role, sync);
 
   Participant p{options, target, sync, &check_slots[role], nullptr, nullptr, nullptr,
                 {0, 0}, due_time_of(options->timeout_sec), kResultOk, kGoOn};

@@ -5,6 +5,7 @@
 #include "report/report.h"
 #include "single/check_slots.h"
 #include "single/slot_ops.h"
+#include "sync/process_end.h"
 
 namespace {
 const int kMsgFileDeleted = 11;
@@ -23,17 +24,39 @@ void release_slot_handles(CheckFileSlot* slot) {
 
 namespace {
 
-// Deletes the file `name` names; true when it went.  The name is cleared
-// when it went, or when `gone_is_done` and the file no longer exists.
-bool delete_named(char* name, bool gone_is_done, DeletedFiles* deleted) {
-  if (name[0] == '\0') return false;
-  if (!DeleteFileA(name)) {
-    if (gone_is_done && GetLastError() == ERROR_FILE_NOT_FOUND) memset(name, 0, 261);
-    return false;  // otherwise kept for the next pass
+bool went_in_this_pass(const char* name, const DeletedFiles* deleted) {
+  for (int i = 0; i < deleted->count; ++i) {
+    if (strcmp(deleted->names[i], name) == 0) return true;
   }
-  if (deleted->count < 4) memcpy(deleted->names[deleted->count++], name, 261);
-  memset(name, 0, 261);
-  return true;
+  return false;
+}
+
+// Deletes the file that `field` names; true when it went.  The field is
+// cleared when the file went, or when `gone_is_done` and it no longer exists,
+// unless it names another file by then.  A file that went earlier in this
+// pass is not deleted again: another participant's pass may be deleting it
+// at the same moment, and Windows lets both deletions succeed.
+bool delete_named(char* field, bool gone_is_done, DeletedFiles* deleted) {
+  char name[261];
+  {
+    ResourceLockHold hold;
+    memcpy(name, field, sizeof name);
+    if (name[0] != '\0' && gone_is_done && went_in_this_pass(name, deleted)) {
+      memset(field, 0, 261);
+      return false;
+    }
+  }
+  if (name[0] == '\0') return false;
+  begin_file_call();
+  const bool went = DeleteFileA(name) != FALSE;
+  const bool gone = !went && GetLastError() == ERROR_FILE_NOT_FOUND;
+  {
+    ResourceLockHold hold;
+    if ((went || (gone_is_done && gone)) && strcmp(field, name) == 0) memset(field, 0, 261);
+    end_file_call();
+  }
+  if (went && deleted->count < 4) memcpy(deleted->names[deleted->count++], name, 261);
+  return went;
 }
 
 }  // namespace
@@ -42,6 +65,30 @@ void delete_slot_files(DeletedFiles* deleted) {
   deleted->count = 0;
   for (CheckFileSlot& slot : check_slots) delete_named(slot.own_file_name, false, deleted);
   for (char* name : partner_file_names) delete_named(name, true, deleted);
+}
+
+void start_slot_deletions(DeletionBatch* batch) {
+  batch->count = 0;
+  for (CheckFileSlot& slot : check_slots) {
+    if (slot.own_file_name[0] != '\0') start_deletion(batch, slot.own_file_name);
+  }
+  for (char* name : partner_file_names) {
+    if (name[0] != '\0') start_deletion(batch, name);
+  }
+}
+
+void finish_slot_deletions(DeletionBatch* batch) {
+  finish_deletions(batch);
+  for (int i = 0; i < batch->count; ++i) {
+    const Deletion& d = batch->deletions[i];
+    const bool gone = d.went || d.error == ERROR_FILE_NOT_FOUND;
+    for (CheckFileSlot& slot : check_slots) {
+      if (d.went && strcmp(slot.own_file_name, d.name) == 0) memset(slot.own_file_name, 0, 261);
+    }
+    for (char* name : partner_file_names) {
+      if (gone && strcmp(name, d.name) == 0) memset(name, 0, 261);
+    }
+  }
 }
 
 int single_cleanup(int slot) {
@@ -60,10 +107,7 @@ int single_cleanup(int slot) {
     slot_set_sync_state(slot, nullptr);
   }
   DeletedFiles deleted;
-  {
-    ResourceLockHold hold;
-    delete_slot_files(&deleted);
-  }
+  delete_slot_files(&deleted);
   for (int i = 0; i < deleted.count; ++i) report_message(kMsgFileDeleted, deleted.names[i]);
   return 0;
 }

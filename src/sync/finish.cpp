@@ -2,6 +2,7 @@
 // waits until it is gone; the last party out deletes both files.
 #include "fileops/null_dacl.h"
 #include "sync/master_file.h"
+#include "sync/process_end.h"
 
 namespace {
 
@@ -32,10 +33,14 @@ int wait_until_outside_rendezvous(SyncState* state, time_t start, ErrorInfo* err
 void create_endwait_file(const char* name) {
   NullDaclAttributes security;
   init_null_dacl(&security);
+  // Created and closed as one file call: a clean-up that deletes the file
+  // never meets it still open.
+  begin_file_call();
   HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             &security.attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   // Not reported: without the file the partner is simply not waited for.
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  end_file_call();
 }
 
 bool file_exists(const char* name) { return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES; }
@@ -65,7 +70,7 @@ int finish_first(SyncState* state, time_t start) {
 // delete both files.
 int finish_last(SyncState* state, const ErrorInfo* error, int do_delete) {
   report_line(message_text(15));  // "Processing to release the resource will now be performed."
-  sync_teardown(state, do_delete);
+  teardown_by_owner(state, do_delete);
   release_record(state);
   if (error->code != 0) {
     report_error(error);

@@ -4,6 +4,8 @@
 // the record's owner released it (sync_finish releases, then its caller
 // forgets the pointer).  Tear-downs therefore go through this table, under
 // resource_lock, and leave alone a record that is no longer live.
+#include <string.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -41,4 +43,14 @@ void release_record(SyncState* state) {
 bool record_is_live(const SyncState* state) {
   const std::vector<SyncState*>& records = live_records();
   return std::find(records.begin(), records.end(), state) != records.end();
+}
+
+bool master_open_elsewhere(const SyncState* state) {
+  for (const SyncState* other : live_records()) {
+    if (other != state && !other->torn_down && other->master_file != INVALID_HANDLE_VALUE &&
+        strcmp(other->master_name, state->master_name) == 0) {
+      return true;
+    }
+  }
+  return false;
 }

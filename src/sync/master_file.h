@@ -61,5 +61,12 @@ void set_error(ErrorInfo* error, int32_t code, DWORD system_error);
 SyncState* allocate_record();
 void release_record(SyncState* state);
 bool record_is_live(const SyncState* state);
+// Whether another live record that is not torn down has the same master file
+// open.  The caller holds resource_lock.
+bool master_open_elsewhere(const SyncState* state);
+
+// sync_teardown for the record's own thread, which does not hold
+// resource_lock: the deletions, slow on a slow share, are made outside it.
+void teardown_by_owner(SyncState* state, int do_delete);
 
 #endif

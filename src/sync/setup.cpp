@@ -3,6 +3,7 @@
 
 #include "driver/run_options.h"
 #include "sync/master_file.h"
+#include "sync/process_end.h"
 
 SyncSetupSlot sync_setup_slots[2];
 
@@ -52,9 +53,12 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
     report_error(&error);
     return -1;
   }
+  begin_file_call();
   state->master_file = open_sync_file(state->master_name);
+  const DWORD open_error = GetLastError();
+  end_file_call();
   if (state->master_file == INVALID_HANDLE_VALUE) {
-    set_error(&error, kErrEnvFileOpen, GetLastError());
+    set_error(&error, kErrEnvFileOpen, open_error);
     report_error(&error);
     return -1;
   }
@@ -64,13 +68,13 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
 
 }  // namespace
 
-SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec) {
+SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, SyncKeeper keep) {
   report_line(message_text(106));  // "Initial processing for synchronization will now start."
+  enter_working_frame();
 
   // The record is ready before the console handler can reach it.
   EnterCriticalSection(&resource_lock);
   SyncSetupSlot& slot = sync_setup_slots[sync_setup_slots[0].state == nullptr ? 0 : 1];
-  slot.thread_id = GetCurrentThreadId();
   SyncState* state = allocate_record();
   const DWORD alloc_error = GetLastError();
   if (state != nullptr) {
@@ -83,20 +87,26 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec) {
   if (state == nullptr) {
     const ErrorInfo error = {kErrNoMemory, static_cast<int32_t>(alloc_error)};
     report_error(&error);
+    leave_working_frame();
     return nullptr;
   }
 
   SetConsoleCtrlHandler(sync_console_handler, TRUE);
   const int paired = pair_up(state, mode, folder);
+  if (paired != 0) teardown_by_owner(state, 1);
 
+  // Out of the table and into the caller's keeping in one step: a console
+  // handler finds the record in one place or the other.
   EnterCriticalSection(&resource_lock);
   if (paired != 0) {
-    sync_teardown(state, 1);
     release_record(state);
+  } else if (keep != nullptr) {
+    keep(state);
   }
   slot.state = nullptr;
   LeaveCriticalSection(&resource_lock);
   SetConsoleCtrlHandler(sync_console_handler, FALSE);
+  leave_working_frame();
   if (paired != 0) return nullptr;
   report_line(message_text(105));  // "Initial processing for synchronization ended successfully."
   return state;

@@ -21,13 +21,22 @@ struct SyncState {
   char endwait_name[256];
 };
 
+// A record under set-up, where sync_console_handler finds it.  Its thread is
+// a working thread (process_end.h), which every console handler stops first.
 struct SyncSetupSlot {
-  DWORD thread_id;   // 0 = empty
-  SyncState* state;  // record under set-up, or nullptr
+  SyncState* state;  // or nullptr
 };
 extern SyncSetupSlot sync_setup_slots[2];
 
-SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec);
+// Called under resource_lock at the moment a paired record leaves the set-up's
+// table, to put it where the caller's own console handler finds it: a console
+// event at any moment then reaches the record.
+typedef void (*SyncKeeper)(SyncState* state);
+// On success the record has been handed to `keep` (when given).  The caller
+// does not hold resource_lock.
+SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec,
+                      SyncKeeper keep = nullptr);
+// Under resource_lock, for console handlers and callers that hold it.
 void sync_teardown(SyncState* state, int do_delete);
 HANDLE open_sync_file(const char* name);
 BOOL WINAPI sync_console_handler(DWORD control_type);

@@ -2,47 +2,71 @@
 // deleting both synchronisation files.
 #include "driver/run_options.h"
 #include "sync/master_file.h"
+#include "sync/process_end.h"
 
 namespace {
 
-void tear_down(SyncState* state, int do_delete) {
-  if (state->master_file != INVALID_HANDLE_VALUE) {
-    // Failures change nothing here: closing the handle drops every lock
-    // still held (the shared lock of byte 3 among them).
-    if (state->step != 0) {
-      unlock_master_byte(state->master_file, state->step);
-      state->step = 0;
-    }
-    if (state->own_presence_byte != 0) {
-      unlock_master_byte(state->master_file, state->own_presence_byte);
-      state->own_presence_byte = 0;
-    }
-    if (state->holds_guard) {
-      state->holds_guard = 0;
-      unlock_master_byte(state->master_file, kGuardByte);
-    }
-    CloseHandle(state->master_file);
-    state->master_file = INVALID_HANDLE_VALUE;
-    if (do_delete) {
-      // Fails while the partner still has the master file open (it is never
-      // opened with delete sharing).  The master file goes first, so a party
-      // that sees the end-wait file gone knows the master file is gone too.
-      DeleteFileA(state->master_name);
-      DeleteFileA(state->endwait_name);
-    }
+// Under resource_lock.  Failures change nothing here: closing the handle
+// drops every lock still held (the shared lock of byte 3 among them).
+// Whether the master file was open.
+bool release_and_close(SyncState* state) {
+  if (state->master_file == INVALID_HANDLE_VALUE) return false;
+  if (state->step != 0) {
+    unlock_master_byte(state->master_file, state->step);
+    state->step = 0;
   }
-  state->torn_down = 1;
+  if (state->own_presence_byte != 0) {
+    unlock_master_byte(state->master_file, state->own_presence_byte);
+    state->own_presence_byte = 0;
+  }
+  if (state->holds_guard) {
+    state->holds_guard = 0;
+    unlock_master_byte(state->master_file, kGuardByte);
+  }
+  CloseHandle(state->master_file);
+  state->master_file = INVALID_HANDLE_VALUE;
+  return true;
+}
+
+// Fails while the partner still has the master file open (it is never opened
+// with delete sharing).  The master file goes first, so a party that sees the
+// end-wait file gone knows the master file is gone too.
+void delete_sync_files(const SyncState* state) {
+  DeleteFileA(state->master_name);
+  DeleteFileA(state->endwait_name);
 }
 
 }  // namespace
 
-// Under resource_lock: a console handler and the record's own thread may
-// both tear it down, and the handler may hold a pointer to a record its owner
-// has released meanwhile.
+// A console handler and the record's own thread may both tear it down, and
+// the handler may hold a pointer to a record its owner has released meanwhile.
 void sync_teardown(SyncState* state, int do_delete) {
   if (state == nullptr) return;
   EnterCriticalSection(&resource_lock);
-  if (record_is_live(state) && !state->torn_down) tear_down(state, do_delete);
+  if (record_is_live(state) && !state->torn_down) {
+    // While another record of this process still has the master file open,
+    // a deletion could only fail; that record's tear-down deletes it.
+    if (release_and_close(state) && do_delete && !master_open_elsewhere(state)) {
+      delete_sync_files(state);
+    }
+    state->torn_down = 1;
+  }
   LeaveCriticalSection(&resource_lock);
 }
 
+void teardown_by_owner(SyncState* state, int do_delete) {
+  // Announced before anything is released: once the process is ending this
+  // never returns, and the console handler tears the untouched record down.
+  if (do_delete) begin_file_call();
+  EnterCriticalSection(&resource_lock);
+  bool opened = false;
+  if (record_is_live(state) && !state->torn_down) {
+    opened = release_and_close(state);
+    state->torn_down = 1;
+  }
+  LeaveCriticalSection(&resource_lock);
+  if (do_delete) {
+    if (opened) delete_sync_files(state);  // slow on a slow share: not under resource_lock
+    end_file_call();
+  }
+}

@@ -11,6 +11,7 @@
 #include "single/single_tests.h"
 #include "single/slot_ops.h"
 #include "support/temp_dir.h"
+#include "sync/process_end.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ class SlotTest : public ::testing::Test {
     strcpy(log_path, logs_.file("report.log").c_str());
     output_enabled = 1;
     interrupt_count = 0;
-    process_ending = false;
+    reset_process_end();
     prepare_slot(0);
     prepare_slot(1);
   }

@@ -27,8 +27,10 @@ DWORD win_error_of(int err) {
     case ENOSPC:
     case EDQUOT:
     case EFBIG: return ERROR_DISK_FULL;
-    case ENOMEM:
-    case ENOLCK: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    // A share without lock support: what a Windows client hears from a
+    // server that does not support the request.
+    case ENOLCK: return ERROR_NOT_SUPPORTED;
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case EAGAIN: return ERROR_LOCK_VIOLATION;
     case ETXTBSY: return ERROR_SHARING_VIOLATION;

@@ -1,0 +1,36 @@
+#include "fileops/deletion_batch.h"
+
+#include <string.h>
+
+namespace {
+
+DWORD WINAPI delete_one(LPVOID param) {
+  auto* deletion = static_cast<Deletion*>(param);
+  deletion->went = DeleteFileA(deletion->name);
+  deletion->error = deletion->went ? 0 : GetLastError();
+  return 0;
+}
+
+}  // namespace
+
+void start_deletion(DeletionBatch* batch, const char* name) {
+  for (int i = 0; i < batch->count; ++i) {
+    if (strcmp(batch->deletions[i].name, name) == 0) return;
+  }
+  if (batch->count == 4) return;
+  Deletion* deletion = &batch->deletions[batch->count++];
+  *deletion = Deletion{};
+  memcpy(deletion->name, name, strnlen(name, sizeof deletion->name - 1));
+  deletion->thread = CreateThread(nullptr, 0, delete_one, deletion, 0, nullptr);
+  if (deletion->thread == nullptr) delete_one(deletion);
+}
+
+void finish_deletions(DeletionBatch* batch) {
+  for (int i = 0; i < batch->count; ++i) {
+    Deletion& deletion = batch->deletions[i];
+    if (deletion.thread == nullptr) continue;
+    WaitForSingleObject(deletion.thread, INFINITE);
+    CloseHandle(deletion.thread);
+    deletion.thread = nullptr;
+  }
+}

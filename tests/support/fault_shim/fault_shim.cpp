@@ -1,0 +1,106 @@
+// Test support: the faults of an unkind share, put into the tool with
+// LD_PRELOAD.  Only the tests set its variables:
+//   ZARN_FAULT_DIR      the folder that plays the share (an absolute path)
+//   ZARN_FAULT_OPEN_MS  every open() of a path under it first waits this
+//                       long, as on a slow network share
+//   ZARN_FAULT_NOLCK    set: every OFD lock request (set, wait, get) on a file
+//                       under it fails with ENOLCK, as on a share without
+//                       lock support
+// Without ZARN_FAULT_DIR it changes nothing.
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+struct Faults {
+  const char* dir = nullptr;
+  size_t dir_length = 0;
+  long open_ms = 0;
+  bool no_locks = false;
+};
+
+const Faults& faults() {
+  static const Faults f = [] {
+    Faults r;
+    r.dir = getenv("ZARN_FAULT_DIR");
+    if (r.dir != nullptr) r.dir_length = strlen(r.dir);
+    const char* ms = getenv("ZARN_FAULT_OPEN_MS");
+    if (ms != nullptr) r.open_ms = atol(ms);
+    r.no_locks = getenv("ZARN_FAULT_NOLCK") != nullptr;
+    return r;
+  }();
+  return f;
+}
+
+bool under_share(const char* path) {
+  const Faults& f = faults();
+  return f.dir_length != 0 && path != nullptr && strncmp(path, f.dir, f.dir_length) == 0 &&
+         (path[f.dir_length] == '/' || path[f.dir_length] == '\0');
+}
+
+void slow_down(const char* path) {
+  if (faults().open_ms <= 0 || !under_share(path)) return;
+  struct timespec pause = {faults().open_ms / 1000, faults().open_ms % 1000 * 1000000};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+bool lock_refused(int fd, int cmd) {
+  if (!faults().no_locks || (cmd != F_OFD_SETLK && cmd != F_OFD_SETLKW && cmd != F_OFD_GETLK)) {
+    return false;
+  }
+  char link[40];
+  char path[4096];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = readlink(link, path, sizeof path - 1);
+  if (n <= 0) return false;
+  path[n] = '\0';
+  return under_share(path);
+}
+
+template <class F>
+F next(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+mode_t mode_of(int flags, va_list args) {
+  return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+}
+
+}  // namespace
+
+// The tool calls open() and fcntl() by these names (no 64-bit aliases on
+// the 64-bit builds).
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = mode_of(flags, args);
+  va_end(args);
+  slow_down(path);
+  static const auto real = next<int (*)(const char*, int, ...)>("open");
+  return real(path, flags, mode);
+}
+
+int fcntl(int fd, int cmd, ...) {
+  va_list args;
+  va_start(args, cmd);
+  void* arg = va_arg(args, void*);  // an int or a pointer, passed on as it came
+  va_end(args);
+  if (lock_refused(fd, cmd)) {
+    errno = ENOLCK;
+    return -1;
+  }
+  static const auto real = next<int (*)(int, int, ...)>("fcntl");
+  return real(fd, cmd, arg);
+}
+
+}  // extern "C"
