@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/process_end.h"
 #include "driver/driver.h"
 #include "platform/win32.h"
 #include "report/report.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/run_options.h"
+#include "base/run_options.h"
 #include "platform/win32.h"
 
 namespace {

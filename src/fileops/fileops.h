@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "driver/run_options.h"
+#include "base/run_options.h"
 #include "platform/win32.h"
 #include "report/report.h"
 

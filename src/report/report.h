@@ -36,4 +36,19 @@ void report_message(int id, const char* arg);
 // Writes one finished line to the log file (log_path set) or standard output.
 void emit_line(const char* line);
 
+// A group as a termination block: the start line now, the finish line with
+// `result` as it stands when the scope is left.
+class GroupGuard {
+ public:
+  explicit GroupGuard(int id) : id_(id) { begin_group(id_); }
+  ~GroupGuard() { end_group(id_, result); }
+  GroupGuard(const GroupGuard&) = delete;
+  GroupGuard& operator=(const GroupGuard&) = delete;
+
+  int result = 0;
+
+ private:
+  int id_;
+};
+
 #endif

@@ -1,12 +1,12 @@
 // The process-wide slots of the single-host tests and their guarded setters.
 #include <string.h>
 
+#include "base/process_end.h"
 #include "fileops/check_name.h"
 #include "fileops/fileops.h"
 #include "report/report.h"
 #include "single/check_slots.h"
 #include "single/slot_ops.h"
-#include "sync/process_end.h"
 
 CheckFileSlot check_slots[2] = {
     {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, nullptr},

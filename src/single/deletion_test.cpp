@@ -1,8 +1,8 @@
 // The deletion test: a file this process created and closed can be deleted.
+#include "base/scope_guard.h"
 #include "fileops/check_name.h"
 #include "fileops/fileops.h"
 #include "report/report.h"
-#include "report/scope_guard.h"
 #include "single/check_slots.h"
 #include "single/single_tests.h"
 #include "single/slot_ops.h"

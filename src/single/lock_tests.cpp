@@ -1,9 +1,9 @@
 // The byte-range lock test: locks on one handle alone, then the paired lock
 // sequence against a partner thread of this process.
+#include "base/scope_guard.h"
 #include "fileops/check_name.h"
 #include "fileops/fileops.h"
 #include "report/report.h"
-#include "report/scope_guard.h"
 #include "single/check_slots.h"
 #include "single/single_tests.h"
 #include "single/slot_ops.h"

@@ -1,7 +1,7 @@
 // The single-host open tests: the creation dispositions on one check file.
+#include "base/scope_guard.h"
 #include "fileops/fileops.h"
 #include "report/report.h"
-#include "report/scope_guard.h"
 #include "single/check_slots.h"
 #include "single/single_tests.h"
 #include "single/slot_ops.h"

@@ -1,10 +1,10 @@
 // The paired lock sequence: two participants (the main thread and the
 // partner thread) each own one check file, open the other's, and step
 // together through lock conflicts, meeting at synchronisation points.
+#include "base/scope_guard.h"
 #include "fileops/fileops.h"
 #include "fileops/request_block.h"
 #include "report/report.h"
-#include "report/scope_guard.h"
 #include "single/check_slots.h"
 #include "single/single_tests.h"
 #include "single/slot_ops.h"

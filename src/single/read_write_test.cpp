@@ -2,11 +2,11 @@
 // the path to be checked, each within the -t time limit.
 #include <string.h>
 
+#include "base/scope_guard.h"
 #include "fileops/check_name.h"
 #include "fileops/fileops.h"
 #include "fileops/request_block.h"
 #include "report/report.h"
-#include "report/scope_guard.h"
 #include "single/check_slots.h"
 #include "single/single_tests.h"
 #include "single/slot_ops.h"

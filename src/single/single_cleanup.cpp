@@ -1,11 +1,11 @@
 // The clean-up every single-host test runs on its way out.
 #include <string.h>
 
+#include "base/process_end.h"
 #include "fileops/fileops.h"
 #include "report/report.h"
 #include "single/check_slots.h"
 #include "single/slot_ops.h"
-#include "sync/process_end.h"
 
 namespace {
 const int kMsgFileDeleted = 11;

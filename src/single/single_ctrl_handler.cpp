@@ -7,9 +7,9 @@
 // up, or has already left), and then a lone call must clean the slot of the
 // participant that did register, whichever role it drew.  Cleaning is
 // idempotent, so a second call finds nothing left; a third does nothing.
+#include "base/process_end.h"
 #include "single/check_slots.h"
 #include "single/slot_ops.h"
-#include "sync/process_end.h"
 
 BOOL WINAPI single_ctrl_handler(DWORD /*control_type*/) {
   ResourceLockHold hold;

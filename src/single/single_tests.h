@@ -2,7 +2,8 @@
 #ifndef ZARN_SINGLE_SINGLE_TESTS_H
 #define ZARN_SINGLE_SINGLE_TESTS_H
 
-#include "driver/run_options.h"
+#include "base/run_options.h"
+#include "platform/win32.h"
 
 int single_open_tests(const RunOptions* options, int32_t target);
 int single_read_write_test(const RunOptions* options);

@@ -5,18 +5,10 @@
 #ifndef ZARN_SINGLE_SLOT_OPS_H
 #define ZARN_SINGLE_SLOT_OPS_H
 
-#include "driver/run_options.h"
+#include "base/process_end.h"
+#include "base/run_options.h"
 #include "fileops/deletion_batch.h"
 #include "single/check_slots.h"
-
-// Holds resource_lock for the life of the scope.
-class ResourceLockHold {
- public:
-  ResourceLockHold() { EnterCriticalSection(&resource_lock); }
-  ~ResourceLockHold() { LeaveCriticalSection(&resource_lock); }
-  ResourceLockHold(const ResourceLockHold&) = delete;
-  ResourceLockHold& operator=(const ResourceLockHold&) = delete;
-};
 
 // Copies `name` (at most 260 characters) into the slot's own_file_name.
 void slot_set_name(int slot, const char* name);

@@ -1,6 +1,5 @@
 // Tearing down the set-ups that a console event interrupts.
-#include "driver/run_options.h"
-#include "sync/process_end.h"
+#include "base/process_end.h"
 #include "sync/sync.h"
 
 BOOL WINAPI sync_console_handler(DWORD /*control_type*/) {

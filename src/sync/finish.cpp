@@ -1,8 +1,8 @@
 // The closing handshake: the first party out leaves the end-wait file and
 // waits until it is gone; the last party out deletes both files.
+#include "base/process_end.h"
 #include "fileops/null_dacl.h"
 #include "sync/master_file.h"
-#include "sync/process_end.h"
 
 namespace {
 

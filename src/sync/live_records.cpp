@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "driver/run_options.h"
+#include "base/process_end.h"
 #include "sync/master_file.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // Pairing two parties on the master file of the -h folder.
 #include <cstdio>
 
-#include "driver/run_options.h"
+#include "base/process_end.h"
+#include "base/run_options.h"
 #include "sync/master_file.h"
-#include "sync/process_end.h"
 
 SyncSetupSlot sync_setup_slots[2];
 

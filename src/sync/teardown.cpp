@@ -1,8 +1,7 @@
 // Releasing a party's bytes, closing the master file and, on request,
 // deleting both synchronisation files.
-#include "driver/run_options.h"
+#include "base/process_end.h"
 #include "sync/master_file.h"
-#include "sync/process_end.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/process_end.h"
 #include "fileops/check_name.h"
 #include "report/report.h"
 #include "single/single_tests.h"
 #include "single/slot_ops.h"
 #include "support/temp_dir.h"
-#include "sync/process_end.h"
 
 namespace {
 
