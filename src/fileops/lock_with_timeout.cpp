@@ -4,16 +4,6 @@
 
 namespace {
 
-enum : int32_t {
-  kErrUnlockFailed = 10,
-  kErrExclusiveWaiting = 13,
-  kErrSharedWaiting = 14,
-  kErrExclusiveNoWait = 15,
-  kErrSharedNoWait = 16,
-  kErrNoMemory = 20,
-  kErrTimedOut = 22,
-};
-
 enum class Outcome { kDone, kTimedOut, kFailed, kNoMemory };
 
 // Starts one request on a fresh block and waits for it if it went pending.

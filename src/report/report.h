@@ -6,21 +6,16 @@
 
 #include <stdint.h>
 
-enum : int32_t { kJapanese = 0, kEnglish = 1 };  // Language
+#include "report/catalogue.h"
 
 struct ErrorInfo {
   int32_t code;          // ErrorCode: selects the table text
   int32_t system_error;  // Windows error number; 0 when none belongs to the report
 };
 
-extern int32_t current_language;
 extern char log_path[261];
 extern int32_t nesting_level;
 extern thread_local int32_t output_enabled;
-
-const char* message_text(int id);
-// The table text of `code` in current_language, or nullptr when no record carries it.
-const char* error_text(int64_t code);
 
 void report_start(const char* text);
 void report_finish(const char* text, int result);

@@ -91,7 +91,7 @@ HANDLE open_own_check_file(const RunOptions* options, const char* folder, char n
   memcpy(name, check.path, sizeof check.path);
   slot_set_name(0, check.path);
   // "The file will now be opened. (%s)"
-  return announce_and_open(10, check, &check_slots[0].own_handle, OPEN_ALWAYS);
+  return announce_and_open(kMsgOpening, check, &check_slots[0].own_handle, OPEN_ALWAYS);
 }
 
 void slot_set_partner_name(int slot, const char* name) {

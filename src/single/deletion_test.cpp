@@ -7,14 +7,6 @@
 #include "single/single_tests.h"
 #include "single/slot_ops.h"
 
-namespace {
-const int kMsgDeleted = 11;
-const int kMsgClosing = 13;
-const int kGroupDeleteOwn = 61;
-const int32_t kErrPathNotOpened = 5;
-const int32_t kErrDeleteFailed = 23;
-}  // namespace
-
 int single_deletion_test(const RunOptions* options) {
   enter_slot_test(0);
   // After a successful deletion the name is still in the slot; the
@@ -23,7 +15,7 @@ int single_deletion_test(const RunOptions* options) {
   char name[261] = {0};
   HANDLE file = open_own_check_file(options, options->target_path, name);
   if (file == INVALID_HANDLE_VALUE) {
-    const ErrorInfo error{kErrPathNotOpened, static_cast<int32_t>(GetLastError())};
+    const ErrorInfo error{kErrPathFileNotOpened, static_cast<int32_t>(GetLastError())};
     report_error(&error);
     return kResultNg;
   }

@@ -10,20 +10,6 @@
 
 namespace {
 
-const int kMsgPartnerFailed = 7;
-const int kMsgUnlockOwn = 38;
-const int kMsgLockOwnShared = 39;
-const int kMsgLockOwnExclusive = 40;
-const int kGroupReleaseShared = 55;
-const int kGroupSharedWaiting = 56;
-const int kGroupReleaseExclusive = 64;
-const int kGroupExclusiveNoWait = 65;
-const int kGroupExclusiveWaiting = 66;
-const int32_t kErrShareNotOpened = 4;
-const int32_t kErrPathNotOpened = 5;
-const int32_t kErrEventFailed = 32;
-const int32_t kErrTimerFailed = 33;
-
 struct SoloLocker {
   const RunOptions* options;
   HANDLE file;
@@ -79,7 +65,7 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
   char name[261] = {0};
   s.file = open_own_check_file(options, folder, name);
   if (s.file == INVALID_HANDLE_VALUE) {
-    s.error = ErrorInfo{target == kTargetShare ? kErrShareNotOpened : kErrPathNotOpened,
+    s.error = ErrorInfo{target == kTargetShare ? kErrShareFileNotOpened : kErrPathFileNotOpened,
                         static_cast<int32_t>(GetLastError())};
     report_error(&s.error);
     return kResultNg;
@@ -125,7 +111,7 @@ int single_lock_tests(const RunOptions* options, int32_t target) {
   partner_params = PartnerThreadParams{options, target};
   HANDLE partner = CreateThread(nullptr, 0, partner_thread_proc, &partner_params, 0, nullptr);
   if (partner == nullptr) {
-    report_line(message_text(kMsgPartnerFailed));
+    report_line(message_text(kMsgPartnerThreadFailed));
     return kResultNg;
   }
   const int paired = paired_lock_sequence(options, target);

@@ -8,16 +8,6 @@
 
 namespace {
 
-const int kMsgOpening = 10;
-const int kGroupOpenExisting = 51;
-const int kGroupCreateExisting = 52;
-const int kGroupOpenMissing = 53;
-const int kGroupCreateMissing = 54;
-const int32_t kErrShareNotOpened = 4;
-const int32_t kErrPathNotOpened = 5;
-const int32_t kErrPathWronglyOpened = 7;
-const int32_t kErrPathOpenError = 9;
-
 // Prints message 10 and opens the check file into slot 0; the reason of a
 // failure stays in the last error.
 HANDLE open_case_file(const CheckFileName& name, DWORD disposition) {
@@ -38,10 +28,10 @@ int expect_refusal(int group, const CheckFileName& name, DWORD disposition, DWOR
   GroupGuard g(group);
   if (open_case_file(name, disposition) == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    report_code(kErrPathOpenError, error, error == refusal);
+    report_code(kErrPathFileOpenError, error, error == refusal);
     if (error != refusal) g.result = kResultNg;
   } else {
-    report_code(kErrPathWronglyOpened, 0, false);
+    report_code(kErrPathFileWronglyOpened, 0, false);
     slot_close_handle(&check_slots[0].own_handle);
     g.result = kResultNg;
   }
@@ -78,12 +68,12 @@ int single_open_tests(const RunOptions* options, int32_t target) {
   }
   // Without the file the remaining cases mean nothing.
   if (expect_open(kGroupCreateMissing, name, CREATE_NEW,
-                  path ? kErrPathNotOpened : kErrShareNotOpened) != kResultOk) {
+                  path ? kErrPathFileNotOpened : kErrShareFileNotOpened) != kResultOk) {
     return kResultNg;
   }
   if (path) {
     result |= expect_refusal(kGroupCreateExisting, name, CREATE_NEW, ERROR_FILE_EXISTS);
-    result |= expect_open(kGroupOpenExisting, name, OPEN_EXISTING, kErrPathNotOpened);
+    result |= expect_open(kGroupOpenExisting, name, OPEN_EXISTING, kErrPathFileNotOpened);
   }
   return result;
 }

@@ -12,37 +12,6 @@
 
 namespace {
 
-const int kMsgUnlockOwn = 38;
-const int kMsgLockOwnShared = 39;
-const int kMsgLockOwnExclusive = 40;
-const int kMsgOpenOwn = 41;
-const int kMsgUnlockPartner = 83;
-const int kMsgLockPartnerShared = 84;
-const int kMsgLockPartnerExclusive = 85;
-const int kMsgOpenPartner = 86;
-const int kMsgSyncInitFailed = 101;
-const int kMsgSyncInit = 102;
-
-const int kGroupExclusiveAfterShared = 57;
-const int kGroupSharedOnShared = 58;
-const int kGroupNoWaitOnShared = 59;
-const int kGroupWaitOnShared = 60;
-const int kGroupExclusiveAfterExclusive = 67;
-const int kGroupSharedWaitOnExclusive = 68;
-const int kGroupNoWaitOnExclusive = 69;
-const int kGroupWaitOnExclusive = 70;
-
-const int32_t kErrShareNotOpened = 4;
-const int32_t kErrPathNotOpened = 5;
-const int32_t kErrExclusiveWaiting = 13;
-const int32_t kErrSharedWaiting = 14;
-const int32_t kErrExclusiveNoWait = 15;
-const int32_t kErrExclusiveOnShared = 18;
-const int32_t kErrExclusiveOnExclusive = 19;
-const int32_t kErrTimedOut = 22;
-const int32_t kErrEventFailed = 32;
-const int32_t kErrTimerFailed = 33;
-
 // Not yet ended; otherwise `end` holds the value the sequence ends with.
 const int kGoOn = 2;
 
@@ -257,7 +226,7 @@ const char* folder_of(const Participant& p) {
 }
 
 bool report_open_failure(Participant& p) {
-  p.error = ErrorInfo{p.target == kTargetShare ? kErrShareNotOpened : kErrPathNotOpened,
+  p.error = ErrorInfo{p.target == kTargetShare ? kErrShareFileNotOpened : kErrPathFileNotOpened,
                       static_cast<int32_t>(GetLastError())};
   report_error(&p.error);
   p.end = kResultNg;
@@ -285,14 +254,14 @@ bool prepare(Participant& p, int role) {
   CheckFileName own;
   name_check_file(p.options, folder_of(p), role, &own);
   slot_set_name(role, own.path);
-  if (announce_and_open(kMsgOpenOwn, own, &p.slot->own_handle, OPEN_ALWAYS) ==
+  if (announce_and_open(kMsgOpeningOwn, own, &p.slot->own_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {
     return report_open_failure(p);
   }
   CheckFileName partner;
   name_check_file(p.options, folder_of(p), role ^ 1, &partner);
   slot_set_partner_name(role, partner.path);
-  if (announce_and_open(kMsgOpenPartner, partner, &p.slot->partner_handle, OPEN_ALWAYS) ==
+  if (announce_and_open(kMsgOpeningPartners, partner, &p.slot->partner_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {
     return report_open_failure(p);
   }
@@ -302,7 +271,7 @@ bool prepare(Participant& p, int role) {
 }  // namespace
 
 int paired_lock_sequence(const RunOptions* options, int32_t target) {
-  report_line(message_text(kMsgSyncInit));
+  report_line(message_text(kMsgSyncInitializing));
   // The handler is registered before the set-up hands the record over to
   // the check slot of its role.
   enter_test_frame();
@@ -310,7 +279,7 @@ int paired_lock_sequence(const RunOptions* options, int32_t target) {
       sync_setup(kModeSingle, options->share_path, options->timeout_sec, keep_in_check_slot);
   if (sync == nullptr) {
     leave_test_frame();
-    report_line(message_text(kMsgSyncInitFailed));
+    report_line(message_text(kMsgSyncSetupFailed));
     return kResultAborted;
   }
   const int role = sync->role;

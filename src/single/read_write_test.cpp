@@ -13,18 +13,6 @@
 
 namespace {
 
-const int kMsgEventFailed = 3;
-const int kMsgReading = 8;
-const int kMsgWriting = 9;
-const int kGroupWriting = 46;
-const int kGroupReading = 47;
-const int32_t kErrPathNotOpened = 5;
-const int32_t kErrWriteFailed = 11;
-const int32_t kErrReadFailed = 12;
-const int32_t kErrNoMemory = 20;
-const int32_t kErrTimedOut = 22;
-const int32_t kErrTimerFailed = 33;
-
 const char kTestData[] = "1234567890";  // written with its terminating zero: 11 bytes
 const DWORD kDataSize = sizeof kTestData;
 
@@ -129,7 +117,7 @@ int single_read_write_test(const RunOptions* options) {
   char name[261] = {0};
   HANDLE file = open_own_check_file(options, options->target_path, name);
   if (file == INVALID_HANDLE_VALUE) {
-    report_failure(kErrPathNotOpened, GetLastError());
+    report_failure(kErrPathFileNotOpened, GetLastError());
     return kResultNg;
   }
 

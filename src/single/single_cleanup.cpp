@@ -7,10 +7,6 @@
 #include "single/check_slots.h"
 #include "single/slot_ops.h"
 
-namespace {
-const int kMsgFileDeleted = 11;
-}  // namespace
-
 void release_slot_handles(CheckFileSlot* slot) {
   if (slot->own_handle != INVALID_HANDLE_VALUE) {
     unlock_byte(slot->own_handle);
@@ -108,6 +104,6 @@ int single_cleanup(int slot) {
   }
   DeletedFiles deleted;
   delete_slot_files(&deleted);
-  for (int i = 0; i < deleted.count; ++i) report_message(kMsgFileDeleted, deleted.names[i]);
+  for (int i = 0; i < deleted.count; ++i) report_message(kMsgDeleted, deleted.names[i]);
   return 0;
 }

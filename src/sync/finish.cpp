@@ -13,12 +13,12 @@ int wait_until_outside_rendezvous(SyncState* state, time_t start, ErrorInfo* err
     if (take_guard(state, start, error) != 0) return -1;
     if (lock_master_byte(state->master_file, kInRendezvousByte, 1)) {
       if (unlock_master_byte(state->master_file, kInRendezvousByte)) return 0;
-      set_error(error, kErrUnlock, GetLastError());
+      set_error(error, kErrUnlockFailed, GetLastError());
       return -1;
     }
     const DWORD failure = GetLastError();
     if (failure != ERROR_LOCK_VIOLATION) {
-      set_error(error, kErrExclusiveLock, failure);
+      set_error(error, kErrExclusiveNoWait, failure);
       return -1;
     }
     if (!release_guard(state, error)) return -1;
@@ -47,11 +47,11 @@ bool file_exists(const char* name) { return GetFileAttributesA(name) != INVALID_
 
 // First party out: the partner lives and will delete both files.
 int finish_first(SyncState* state, time_t start) {
-  report_line(message_text(43));  // "A termination synchronization file will now be created."
+  report_line(message_text(kMsgCreatingEndWaitFile));
   create_endwait_file(state->endwait_name);
-  report_line(message_text(15));  // "Processing to release the resource will now be performed."
+  report_line(message_text(kMsgReleasingResources));
   sync_teardown(state, 0);  // this party's presence byte is free from here on
-  report_line(message_text(79));  // "The system waits until processing of the remote host ends."
+  report_line(message_text(kMsgWaitingForPartnerEnd));
   while (file_exists(state->endwait_name)) {
     if (time_limit_exceeded(start, state->timeout_sec)) {
       const ErrorInfo error = {kErrTimedOut, 0};
@@ -62,21 +62,21 @@ int finish_first(SyncState* state, time_t start) {
     Sleep(100);
   }
   release_record(state);
-  report_line(message_text(99));  // "Termination processing for synchronization ended successfully."
+  report_line(message_text(kMsgSyncFinished));
   return 0;
 }
 
 // Last party out, or any failure: release, close and, when `do_delete`,
 // delete both files.
 int finish_last(SyncState* state, const ErrorInfo* error, int do_delete) {
-  report_line(message_text(15));  // "Processing to release the resource will now be performed."
+  report_line(message_text(kMsgReleasingResources));
   teardown_by_owner(state, do_delete);
   release_record(state);
   if (error->code != 0) {
     report_error(error);
     return -1;
   }
-  report_line(message_text(99));  // "Termination processing for synchronization ended successfully."
+  report_line(message_text(kMsgSyncFinished));
   return 0;
 }
 
@@ -85,15 +85,15 @@ int finish_last(SyncState* state, const ErrorInfo* error, int do_delete) {
 int sync_finish(SyncState* state) {
   const time_t start = sync_clock();
   ErrorInfo error = {0, 0};
-  report_line(message_text(100));  // "Termination processing for synchronization will now start."
+  report_line(message_text(kMsgSyncFinishing));
   if (state->master_file == INVALID_HANDLE_VALUE) return finish_last(state, &error, 1);
 
-  report_line(message_text(78));  // "The remote host will now be checked for whether it can accept the termination processing."
+  report_line(message_text(kMsgCheckingPartnerCanEnd));
   if (wait_until_outside_rendezvous(state, start, &error) != 0) {
     return finish_last(state, &error, 1);
   }
 
-  report_line(message_text(81));  // "The living state of the remote host will now be checked."
+  report_line(message_text(kMsgCheckingPartnerLives));
   if (state->own_presence_byte == 0) return finish_last(state, &error, 1);  // never paired
   switch (probe_master_byte(state->master_file, state->partner_presence_byte)) {
     case Probe::kHeld:
@@ -106,6 +106,6 @@ int sync_finish(SyncState* state) {
   }
   // Whether the partner lives is unknown: fail as a rendezvous does, and
   // delete nothing that a live partner may still use.
-  set_error(&error, kErrExclusiveLock, GetLastError());
+  set_error(&error, kErrExclusiveNoWait, GetLastError());
   return finish_last(state, &error, 0);
 }

@@ -46,7 +46,7 @@ int take_guard(SyncState* state, time_t start, ErrorInfo* error) {
     }
     const DWORD failure = GetLastError();
     if (failure != ERROR_LOCK_VIOLATION) {
-      set_error(error, kErrExclusiveLock, failure);
+      set_error(error, kErrExclusiveNoWait, failure);
       return -1;
     }
     if (time_limit_exceeded(start, state->timeout_sec)) {
@@ -60,6 +60,6 @@ int take_guard(SyncState* state, time_t start, ErrorInfo* error) {
 BOOL release_guard(SyncState* state, ErrorInfo* error) {
   state->holds_guard = 0;
   if (unlock_master_byte(state->master_file, kGuardByte)) return TRUE;
-  set_error(error, kErrUnlock, GetLastError());
+  set_error(error, kErrUnlockFailed, GetLastError());
   return FALSE;
 }

@@ -18,18 +18,6 @@ enum : int32_t {
   kInRendezvousByte = 3,
 };
 
-// Error codes of the synchronisation.
-enum : int32_t {
-  kErrEnvFileOpen = 4,
-  kErrUnlock = 10,
-  kErrExclusiveLock = 15,
-  kErrSharedLock = 16,
-  kErrNoMemory = 20,
-  kErrHostName = 21,
-  kErrTimedOut = 22,
-  kErrPartnerEnded = 24,
-};
-
 // One byte at `offset`, exclusive or shared, never waiting.  FALSE with the
 // reason in GetLastError.
 BOOL lock_master_byte(HANDLE master, int32_t offset, int exclusive);

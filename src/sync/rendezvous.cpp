@@ -40,7 +40,7 @@ void settle_roles(SyncState* state, int32_t role) {
 // The first arrival waits for the second arrival's marker, watching the
 // partner's presence byte from the second rendezvous on.
 int wait_for_second_arrival(SyncState* state, time_t start, ErrorInfo* error) {
-  report_line(message_text(82));  // "Wait until synchronization information of the remote host is set."
+  report_line(message_text(kMsgWaitingForPartnerMarker));
   for (;;) {
     if (state->holds_guard && !release_guard(state, error)) return -1;
     if (time_limit_exceeded(start, state->timeout_sec)) {
@@ -55,11 +55,11 @@ int wait_for_second_arrival(SyncState* state, time_t start, ErrorInfo* error) {
         settle_roles(state, 0);
         return 0;
       case Probe::kFailed:
-        set_error(error, kErrExclusiveLock, GetLastError());
+        set_error(error, kErrExclusiveNoWait, GetLastError());
         return -1;
       case Probe::kGranted:
         if (!unlock_master_byte(state->master_file, state->step + 1)) {
-          set_error(error, kErrUnlock, GetLastError());
+          set_error(error, kErrUnlockFailed, GetLastError());
           return -1;
         }
         break;
@@ -70,7 +70,7 @@ int wait_for_second_arrival(SyncState* state, time_t start, ErrorInfo* error) {
       case Probe::kHeld:
         break;
       case Probe::kFailed:
-        set_error(error, kErrExclusiveLock, GetLastError());
+        set_error(error, kErrExclusiveNoWait, GetLastError());
         return -1;
       case Probe::kGranted:
         unlock_master_byte(state->master_file, state->partner_presence_byte);
@@ -85,19 +85,19 @@ int wait_for_second_arrival(SyncState* state, time_t start, ErrorInfo* error) {
 int sync_rendezvous(SyncState* state) {
   const time_t start = sync_clock();
   ErrorInfo error = {0, 0};
-  report_line(message_text(109));  // "Pre-processing for synchronization will now be executed."
+  report_line(message_text(kMsgBeforeRendezvous));
   if (take_guard(state, start, &error) != 0) {
     report_error(&error);
     return -1;
   }
 
-  report_line(message_text(104));  // "Information indicating that synchronization is now in progress will be set."
+  report_line(message_text(kMsgEnteringRendezvous));
   if (!lock_master_byte(state->master_file, kInRendezvousByte, 0)) {
-    set_error(&error, kErrSharedLock, GetLastError());
+    set_error(&error, kErrSharedNoWait, GetLastError());
     return rendezvous_failed(state, &error);
   }
 
-  report_line(message_text(108));  // "Synchronization information will now be set."
+  report_line(message_text(kMsgSettingMarker));
   if (lock_master_byte(state->master_file, state->step, 1)) {
     if (wait_for_second_arrival(state, start, &error) != 0) {
       return rendezvous_failed(state, &error);
@@ -105,31 +105,31 @@ int sync_rendezvous(SyncState* state) {
   } else {
     // The partner holds the lower marker: this party arrived second.
     const DWORD failure = GetLastError();
-    report_line(message_text(77));  // "Synchronization information has already been set for the remote host."
+    report_line(message_text(kMsgPartnerMarkerSet));
     if (failure != ERROR_LOCK_VIOLATION) {
-      set_error(&error, kErrExclusiveLock, failure);
+      set_error(&error, kErrExclusiveNoWait, failure);
       return rendezvous_failed(state, &error);
     }
     state->step += 1;
-    report_line(message_text(107));  // "Synchronization information will now be reset."
+    report_line(message_text(kMsgResettingMarker));
     if (!lock_master_byte(state->master_file, state->step, 1)) {
       // A third party finds both presence bytes taken here.
-      set_error(&error, kErrExclusiveLock, GetLastError());
+      set_error(&error, kErrExclusiveNoWait, GetLastError());
       return rendezvous_failed(state, &error);
     }
     settle_roles(state, 1);
   }
 
-  report_line(message_text(103));  // "Information indicating that synchronization is now in progress will now be released."
+  report_line(message_text(kMsgLeavingRendezvous));
   if (!unlock_master_byte(state->master_file, kInRendezvousByte)) {
-    set_error(&error, kErrUnlock, GetLastError());
+    set_error(&error, kErrUnlockFailed, GetLastError());
     return rendezvous_failed(state, &error);
   }
-  report_line(message_text(98));  // "The post-processing for synchronization will now be executed."
+  report_line(message_text(kMsgAfterRendezvous));
   if (state->holds_guard && !release_guard(state, &error)) {
     report_error(&error);
     return -1;
   }
-  report_line(message_text(91));  // "Synchronization is complete."
+  report_line(message_text(kMsgSynchronized));
   return 0;
 }

@@ -35,7 +35,7 @@ bool make_sync_names(SyncState* state, int32_t mode, const char* folder, const c
 // Opens the master file and runs the first rendezvous; reports its failure.
 int pair_up(SyncState* state, int32_t mode, const char* folder) {
   ErrorInfo error = {0, 0};
-  report_line(message_text(94));  // "The file name of a synchronization file will now be generated."
+  report_line(message_text(kMsgNamingSyncFiles));
   char host[256] = {};
   if (mode == kModeSingle) {
     DWORD host_size = sizeof(host);
@@ -47,9 +47,9 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
   }
   const bool named = make_sync_names(state, mode, folder, host);
 
-  report_line(message_text(96));  // "The synchronization file will now be opened."
+  report_line(message_text(kMsgOpeningSyncFile));
   if (!named) {
-    set_error(&error, kErrEnvFileOpen, ERROR_FILENAME_EXCED_RANGE);
+    set_error(&error, kErrShareFileNotOpened, ERROR_FILENAME_EXCED_RANGE);
     report_error(&error);
     return -1;
   }
@@ -58,7 +58,7 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
   const DWORD open_error = GetLastError();
   end_file_call();
   if (state->master_file == INVALID_HANDLE_VALUE) {
-    set_error(&error, kErrEnvFileOpen, open_error);
+    set_error(&error, kErrShareFileNotOpened, open_error);
     report_error(&error);
     return -1;
   }
@@ -69,7 +69,7 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
 }  // namespace
 
 SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, SyncKeeper keep) {
-  report_line(message_text(106));  // "Initial processing for synchronization will now start."
+  report_line(message_text(kMsgSyncSetupStarting));
   enter_working_frame();
 
   // The record is ready before the console handler can reach it.
@@ -108,6 +108,6 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, Syn
   SetConsoleCtrlHandler(sync_console_handler, FALSE);
   leave_working_frame();
   if (paired != 0) return nullptr;
-  report_line(message_text(105));  // "Initial processing for synchronization ended successfully."
+  report_line(message_text(kMsgSyncSetupDone));
   return state;
 }

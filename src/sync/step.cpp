@@ -10,11 +10,11 @@ namespace {
 int wait_for_lower_marker(SyncState* state, time_t start) {
   ErrorInfo error = {0, 0};
   const int32_t lower = state->step - 1;
-  report_line(message_text(80));  // "The processing state of the remote host will now be checked."
+  report_line(message_text(kMsgCheckingPartnerState));
   while (!lock_master_byte(state->master_file, lower, 1)) {
     const DWORD failure = GetLastError();
     if (failure != ERROR_LOCK_VIOLATION) {
-      set_error(&error, kErrExclusiveLock, failure);
+      set_error(&error, kErrExclusiveNoWait, failure);
       report_error(&error);
       return -1;
     }
@@ -26,7 +26,7 @@ int wait_for_lower_marker(SyncState* state, time_t start) {
     Sleep(100);
   }
   if (!unlock_master_byte(state->master_file, lower)) {
-    set_error(&error, kErrUnlock, GetLastError());
+    set_error(&error, kErrUnlockFailed, GetLastError());
     report_error(&error);
     return -1;
   }
@@ -42,10 +42,10 @@ int sync_step(SyncState* state) {
     if (wait_for_lower_marker(state, start) != 0) return -1;
   }
   if (step >= 4 && step <= 7) {
-    report_line(message_text(76));  // "The previous synchronization processing information will now be released."
+    report_line(message_text(kMsgReleasingPreviousMarker));
     if (!unlock_master_byte(state->master_file, step)) {
       ErrorInfo error = {0, 0};
-      set_error(&error, kErrUnlock, GetLastError());
+      set_error(&error, kErrUnlockFailed, GetLastError());
       report_error(&error);
       return -1;
     }
