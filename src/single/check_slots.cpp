@@ -66,16 +66,6 @@ void slot_set_name(int slot, const char* name) {
   copy_name(check_slots[slot].own_file_name, name);
 }
 
-void name_check_file(const RunOptions* options, const char* folder, int32_t n, CheckFileName* name) {
-  memset(name, 0, sizeof *name);
-  if (make_check_file_name(options->mode, folder, n, name->path) == 0) {
-    memcpy(name->shown, name->path, sizeof name->path);
-    return;
-  }
-  name->error = GetLastError();
-  format_check_file_name(options->mode, folder, n, name->shown, sizeof name->shown);
-}
-
 HANDLE announce_and_open(int msg, const CheckFileName& name, HANDLE* field, DWORD disposition) {
   report_message(msg, name.shown);
   if (name.error != 0) {
@@ -87,7 +77,7 @@ HANDLE announce_and_open(int msg, const CheckFileName& name, HANDLE* field, DWOR
 
 HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]) {
   CheckFileName check;
-  name_check_file(options, folder, 0, &check);
+  name_check_file(options->mode, folder, 0, &check);
   memcpy(name, check.path, sizeof check.path);
   slot_set_name(0, check.path);
   // "The file will now be opened. (%s)"

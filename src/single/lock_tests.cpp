@@ -13,20 +13,20 @@ namespace {
 struct SoloLocker {
   const RunOptions* options;
   HANDLE file;
-  HANDLE event;
-  HANDLE timer;
+  LockWaits waits;
   ErrorInfo error;
 };
 
 bool lock(SoloLocker& s, int msg, int exclusive, int wait) {
   report_line(message_text(msg));
-  return lock_with_timeout(s.options, s.file, s.event, s.timer, exclusive, wait, &s.error, 1) ==
-         kOpOk;
+  return lock_with_timeout(s.options, s.file, s.waits.lock_event, s.waits.wait_timer, exclusive,
+                           wait, &s.error, 1) == kOpOk;
 }
 
 bool unlock(SoloLocker& s) {
   report_line(message_text(kMsgUnlockOwn));
-  return unlock_with_timeout(s.options, s.file, s.event, s.timer, &s.error) == kOpOk;
+  return unlock_with_timeout(s.options, s.file, s.waits.lock_event, s.waits.wait_timer,
+                             &s.error) == kOpOk;
 }
 
 // A group whose one action, run inside it, succeeds or makes it NG.
@@ -42,26 +42,14 @@ int simple_group(int id, Action action) {
 int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
   *ended = true;
   const char* folder = target == kTargetShare ? options->share_path : options->target_path;
-  SoloLocker s{options, INVALID_HANDLE_VALUE, nullptr, nullptr, {0, 0}};
+  SoloLocker s{options, INVALID_HANDLE_VALUE, {nullptr, nullptr, nullptr}, {0, 0}};
   enter_slot_test(0);
   ScopeGuard end([&] {
-    if (s.event != nullptr) CloseHandle(s.event);
-    if (s.timer != nullptr) CloseHandle(s.timer);
+    close_lock_waits(&s.waits);
     leave_slot_test(0);
   });
 
-  s.event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (s.event == nullptr) {
-    s.error = ErrorInfo{kErrEventFailed, static_cast<int32_t>(GetLastError())};
-    report_error(&s.error);
-    return kResultNg;
-  }
-  s.timer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
-  if (s.timer == nullptr) {
-    s.error = ErrorInfo{kErrTimerFailed, static_cast<int32_t>(GetLastError())};
-    report_error(&s.error);
-    return kResultNg;
-  }
+  if (!create_lock_waits(&s.waits, false)) return kResultNg;
   char name[261] = {0};
   s.file = open_own_check_file(options, folder, name);
   if (s.file == INVALID_HANDLE_VALUE) {

@@ -59,7 +59,7 @@ int single_open_tests(const RunOptions* options, int32_t target) {
   enter_slot_test(0);
   ScopeGuard end([] { leave_slot_test(0); });
   CheckFileName name;
-  name_check_file(options, folder, 0, &name);
+  name_check_file(options->mode, folder, 0, &name);
   slot_set_name(0, name.path);
 
   int result = kResultOk;

@@ -3,7 +3,6 @@
 // together through lock conflicts, meeting at synchronisation points.
 #include "base/scope_guard.h"
 #include "fileops/fileops.h"
-#include "fileops/request_block.h"
 #include "report/report.h"
 #include "single/check_slots.h"
 #include "single/single_tests.h"
@@ -20,9 +19,7 @@ struct Participant {
   int32_t target;
   SyncState* sync;
   CheckFileSlot* slot;
-  HANDLE lock_event;
-  HANDLE pending_event;
-  HANDLE wait_timer;
+  LockWaits waits;
   ErrorInfo error;
   int64_t due_time;
   int overall;  // 1 once any group went NG
@@ -44,7 +41,7 @@ bool sync_point(Participant& p) {
 
 bool lock_own(Participant& p, int exclusive) {
   report_line(message_text(exclusive ? kMsgLockOwnExclusive : kMsgLockOwnShared));
-  if (lock_with_timeout(p.options, p.slot->own_handle, p.lock_event, p.wait_timer, exclusive, 1,
+  if (lock_with_timeout(p.options, p.slot->own_handle, p.waits.lock_event, p.waits.wait_timer, exclusive, 1,
                         &p.error, 1) == kOpOk) {
     return true;
   }
@@ -54,7 +51,7 @@ bool lock_own(Participant& p, int exclusive) {
 
 bool unlock(Participant& p, int msg, HANDLE file) {
   report_line(message_text(msg));
-  if (unlock_with_timeout(p.options, file, p.lock_event, p.wait_timer, &p.error) == kOpOk) {
+  if (unlock_with_timeout(p.options, file, p.waits.lock_event, p.waits.wait_timer, &p.error) == kOpOk) {
     return true;
   }
   p.end = kResultNg;
@@ -68,57 +65,23 @@ bool lock_and_release_own(Participant& p, int exclusive) {
   return lock_own(p, exclusive) && sync_point(p) && unlock_own(p) && sync_point(p);
 }
 
-// A waiting request on the partner's file that stays outstanding while this
-// participant releases its own lock.  Its record lives in a request block:
-// a request that went pending is cancelled and its block kept for the life
-// of the process, since the system may still write into it.
-class PendingRequest {
- public:
-  PendingRequest(Participant& p, int exclusive) : file_(p.slot->partner_handle) {
-    block_ = new_request_block(p.pending_event);
-    if (block_ == nullptr) {
-      error_ = ERROR_NOT_ENOUGH_MEMORY;
-      return;
-    }
-    outcome_ = try_lock(file_, exclusive, &block_->record);
-    if (outcome_ == kOpFailed) error_ = GetLastError();
-  }
-  ~PendingRequest() { retire(); }
-  PendingRequest(const PendingRequest&) = delete;
-  PendingRequest& operator=(const PendingRequest&) = delete;
+// A waiting request on the partner's file, left outstanding while this
+// participant releases its own lock.
+struct PendingLock {
+  OverlappedRequest request;
+  PendingLock(Participant& p, int exclusive)
+      : request(p.slot->partner_handle, p.waits.pending_event, [&](RequestBlock* block) {
+          return try_lock(p.slot->partner_handle, exclusive, &block->record) == kOpOk;
+        }) {}
 
-  // Waits for the request; returns the ErrorInfo of a failure, {0, 0} when granted.
+  // Waits for the request; the ErrorInfo of a failure, {0, 0} when granted.
   ErrorInfo evaluate(Participant& p, int32_t code) {
-    ErrorInfo error{0, 0};
-    if (outcome_ == kOpFailed) {
-      error = ErrorInfo{code, static_cast<int32_t>(error_)};
-    } else if (outcome_ == kOpPending) {
-      const int waited = wait_overlapped(file_, &block_->record, p.wait_timer, p.due_time);
-      if (waited == kOpTimedOut) {
-        error = ErrorInfo{kErrTimedOut, 0};
-      } else if (waited != kOpOk) {
-        error = ErrorInfo{code, static_cast<int32_t>(GetLastError())};
-      }
-    }
-    retire();
-    return error;
+    const int waited = request.wait(p.waits.wait_timer, p.due_time);
+    request.retire();
+    if (waited == kOpTimedOut) return ErrorInfo{kErrTimedOut, 0};
+    if (waited != kOpOk) return ErrorInfo{code, static_cast<int32_t>(request.error())};
+    return ErrorInfo{0, 0};
   }
-
- private:
-  void retire() {
-    if (block_ == nullptr) return;
-    if (outcome_ == kOpPending) {
-      park_request_block(file_, block_);
-    } else {
-      free_request_block(block_);
-    }
-    block_ = nullptr;
-  }
-
-  HANDLE file_;
-  RequestBlock* block_ = nullptr;
-  int outcome_ = kOpFailed;
-  DWORD error_ = 0;
 };
 
 // Groups 57 and 67: the other participant took and released its lock, so a
@@ -126,7 +89,7 @@ class PendingRequest {
 bool released_byte_group(Participant& p, int id) {
   GroupGuard g(id);
   report_line(message_text(kMsgLockPartnerExclusive));
-  if (lock_with_timeout(p.options, p.slot->partner_handle, p.lock_event, p.wait_timer, 1, 0,
+  if (lock_with_timeout(p.options, p.slot->partner_handle, p.waits.lock_event, p.waits.wait_timer, 1, 0,
                         &p.error, 1) == kOpOk) {
     if (!unlock_partner(p)) return false;
   } else {
@@ -141,7 +104,7 @@ bool held_byte_group(Participant& p, int id, int32_t wrongly_granted) {
   GroupGuard g(id);
   if (!sync_point(p)) return false;
   report_line(message_text(kMsgLockPartnerExclusive));
-  if (lock_with_timeout(p.options, p.slot->partner_handle, p.lock_event, p.wait_timer, 1, 0,
+  if (lock_with_timeout(p.options, p.slot->partner_handle, p.waits.lock_event, p.waits.wait_timer, 1, 0,
                         &p.error, 0) == kOpOk) {
     // The lock stays held; the clean-up releases it.
     p.error = ErrorInfo{wrongly_granted, 0};
@@ -159,7 +122,7 @@ bool shared_on_shared_group(Participant& p) {
   GroupGuard g(kGroupSharedOnShared);
   if (!sync_point(p)) return false;
   report_line(message_text(kMsgLockPartnerShared));
-  if (lock_with_timeout(p.options, p.slot->partner_handle, p.lock_event, p.wait_timer, 0, 1,
+  if (lock_with_timeout(p.options, p.slot->partner_handle, p.waits.lock_event, p.waits.wait_timer, 0, 1,
                         &p.error, 1) == kOpOk) {
     if (!unlock_partner(p)) return false;
   } else {
@@ -181,7 +144,7 @@ struct WaitedGroup {
 bool waited_group(Participant& p, const WaitedGroup& w) {
   GroupGuard g(w.id);
   if (w.leading_sync && !sync_point(p)) return false;
-  PendingRequest request(p, w.exclusive);
+  PendingLock request(p, w.exclusive);
   if (!sync_point(p)) return false;  // both requests are outstanding now
   if (!unlock_own(p)) return false;  // grants the other's request
   report_line(message_text(w.exclusive ? kMsgLockPartnerExclusive : kMsgLockPartnerShared));
@@ -235,31 +198,20 @@ bool report_open_failure(Participant& p) {
 
 // Events, timer and both files; false once the sequence has ended.
 bool prepare(Participant& p, int role) {
-  p.lock_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (p.lock_event != nullptr) p.pending_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (p.lock_event == nullptr || p.pending_event == nullptr) {
-    p.error = ErrorInfo{kErrEventFailed, static_cast<int32_t>(GetLastError())};
-    report_error(&p.error);
-    p.end = kResultNg;
-    return false;
-  }
-  p.wait_timer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
-  if (p.wait_timer == nullptr) {
-    p.error = ErrorInfo{kErrTimerFailed, static_cast<int32_t>(GetLastError())};
-    report_error(&p.error);
+  if (!create_lock_waits(&p.waits, true)) {
     p.end = kResultNg;
     return false;
   }
   // Whichever participant comes first creates both files; the other opens them.
   CheckFileName own;
-  name_check_file(p.options, folder_of(p), role, &own);
+  name_check_file(p.options->mode, folder_of(p), role, &own);
   slot_set_name(role, own.path);
   if (announce_and_open(kMsgOpeningOwn, own, &p.slot->own_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {
     return report_open_failure(p);
   }
   CheckFileName partner;
-  name_check_file(p.options, folder_of(p), role ^ 1, &partner);
+  name_check_file(p.options->mode, folder_of(p), role ^ 1, &partner);
   slot_set_partner_name(role, partner.path);
   if (announce_and_open(kMsgOpeningPartners, partner, &p.slot->partner_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {
@@ -284,12 +236,10 @@ int paired_lock_sequence(const RunOptions* options, int32_t target) {
   }
   const int role = sync->role;
 
-  Participant p{options, target, sync, &check_slots[role], nullptr, nullptr, nullptr,
+  Participant p{options, target, sync, &check_slots[role], {nullptr, nullptr, nullptr},
                 {0, 0}, due_time_of(options->timeout_sec), kResultOk, kGoOn};
   ScopeGuard end([&] {
-    if (p.lock_event != nullptr) CloseHandle(p.lock_event);
-    if (p.pending_event != nullptr) CloseHandle(p.pending_event);
-    if (p.wait_timer != nullptr) CloseHandle(p.wait_timer);
+    close_lock_waits(&p.waits);
     leave_slot_test(role);  // ends the synchronisation: the record is not used after this
   });
   if (prepare(p, role)) run_groups(p);

@@ -5,7 +5,6 @@
 #include "base/scope_guard.h"
 #include "fileops/check_name.h"
 #include "fileops/fileops.h"
-#include "fileops/request_block.h"
 #include "report/report.h"
 #include "single/check_slots.h"
 #include "single/single_tests.h"
@@ -21,10 +20,14 @@ void report_failure(int32_t code, DWORD system_error) {
   report_error(&error);
 }
 
-// Waits for a started request; reports a failure with `code`.  Returns the
-// step result.
-int wait_request(HANDLE file, RequestBlock* block, HANDLE timer, int64_t due_time, int32_t code) {
-  const int waited = wait_overlapped(file, &block->record, timer, due_time);
+// Waits for a request that was not refused at once, also one done at once;
+// reports a failure with `code`.  Returns the step result.
+int settle(OverlappedRequest& request, HANDLE file, HANDLE timer, int64_t due_time, int32_t code) {
+  if (request.outcome() == kOpFailed) {
+    report_failure(request.no_memory() ? kErrNoMemory : code, request.error());
+    return kResultNg;
+  }
+  const int waited = wait_overlapped(file, request.record(), timer, due_time);
   if (waited == kOpOk) return kResultOk;
   if (waited == kOpTimedOut) {
     report_failure(kErrTimedOut, 0);
@@ -34,61 +37,30 @@ int wait_request(HANDLE file, RequestBlock* block, HANDLE timer, int64_t due_tim
   return kResultNg;
 }
 
-// A request that went pending may still write into its block after a
-// time-out: such a block is cancelled and kept for the life of the process.
-void retire_block(HANDLE file, RequestBlock* block, bool went_pending) {
-  if (went_pending) {
-    park_request_block(file, block);
-  } else {
-    free_request_block(block);
-  }
-}
-
 int write_step(HANDLE file, HANDLE event, HANDLE timer, int64_t due_time) {
   GroupGuard g(kGroupWriting);
   report_line(message_text(kMsgWriting));
-  RequestBlock* block = new_request_block(event);
-  if (block == nullptr) {
-    report_failure(kErrNoMemory, ERROR_NOT_ENOUGH_MEMORY);
-    g.result = kResultNg;
-    return g.result;
-  }
-  memcpy(block->buffer, kTestData, kDataSize);
-  const BOOL done = WriteFile(file, block->buffer, kDataSize, nullptr, &block->record);
-  const DWORD error = done ? 0 : GetLastError();
-  if (done || error == ERROR_IO_PENDING) {
-    g.result = wait_request(file, block, timer, due_time, kErrWriteFailed);
-    if (!FlushFileBuffers(file)) {
-      report_failure(kErrWriteFailed, GetLastError());
-      g.result = kResultNg;
-    }
-  } else {
-    report_failure(kErrWriteFailed, error);
+  OverlappedRequest request(file, event, [&](RequestBlock* block) {
+    memcpy(block->buffer, kTestData, kDataSize);
+    return WriteFile(file, block->buffer, kDataSize, nullptr, &block->record);
+  });
+  g.result = settle(request, file, timer, due_time, kErrWriteFailed);
+  // Flushed whatever the wait gave, but not after a write refused at once.
+  if (request.outcome() != kOpFailed && !FlushFileBuffers(file)) {
+    report_failure(kErrWriteFailed, GetLastError());
     g.result = kResultNg;
   }
-  retire_block(file, block, error == ERROR_IO_PENDING);
   return g.result;
 }
 
 int read_step(HANDLE file, HANDLE event, HANDLE timer, int64_t due_time) {
   GroupGuard g(kGroupReading);
   report_line(message_text(kMsgReading));
-  RequestBlock* block = new_request_block(event);  // a fresh record and a zeroed buffer
-  if (block == nullptr) {
-    report_failure(kErrNoMemory, ERROR_NOT_ENOUGH_MEMORY);
-    g.result = kResultNg;
-    return g.result;
-  }
-  // Only completion counts: the bytes read are not compared.
-  const BOOL done = ReadFile(file, block->buffer, kDataSize, nullptr, &block->record);
-  const DWORD error = done ? 0 : GetLastError();
-  if (done || error == ERROR_IO_PENDING) {
-    g.result = wait_request(file, block, timer, due_time, kErrReadFailed);
-  } else {
-    report_failure(kErrReadFailed, error);
-    g.result = kResultNg;
-  }
-  retire_block(file, block, error == ERROR_IO_PENDING);
+  // Into a zeroed buffer; only completion counts: the bytes read are not compared.
+  OverlappedRequest request(file, event, [&](RequestBlock* block) {
+    return ReadFile(file, block->buffer, kDataSize, nullptr, &block->record);
+  });
+  g.result = settle(request, file, timer, due_time, kErrReadFailed);
   return g.result;
 }
 

@@ -7,7 +7,8 @@
 
 #include "base/process_end.h"
 #include "base/run_options.h"
-#include "fileops/deletion_batch.h"
+#include "fileops/check_name.h"
+#include "fileops/fileops.h"
 #include "single/check_slots.h"
 
 // Copies `name` (at most 260 characters) into the slot's own_file_name.
@@ -39,15 +40,6 @@ HANDLE slot_open(HANDLE* field, const char* name, DWORD disposition);
 // close_handle on a field of a slot; the field becomes INVALID_HANDLE_VALUE
 // once closed.  The last error is kept.
 void slot_close_handle(HANDLE* field);
-// A check file's name: `path` to open it by, empty when no name can be made
-// (`error` then says why: the name too long, say); `shown` for the report
-// line that announces the open, whole even when too long to be a path.
-struct CheckFileName {
-  char path[261];
-  char shown[520];
-  DWORD error;
-};
-void name_check_file(const RunOptions* options, const char* folder, int32_t n, CheckFileName* name);
 // Prints message `msg` (its "%s" filled with the shown name), then opens the
 // path into `field` (slot_open).  A name that could not be made is not
 // opened: INVALID_HANDLE_VALUE with its error in the last error.

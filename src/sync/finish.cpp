@@ -1,7 +1,7 @@
 // The closing handshake: the first party out leaves the end-wait file and
 // waits until it is gone; the last party out deletes both files.
 #include "base/process_end.h"
-#include "fileops/null_dacl.h"
+#include "fileops/fileops.h"
 #include "sync/master_file.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "fileops/null_dacl.h"
+#include "fileops/fileops.h"
 #include "sync/sync.h"
 
 HANDLE open_sync_file(const char* name) {
