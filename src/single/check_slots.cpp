@@ -45,7 +45,7 @@ void leave_slot_test(int slot) {
   leave_test_frame();
 }
 
-void keep_in_check_slot(SyncState* state) {
+void keep_in_check_slot(SyncState* state, void*) {
   ResourceLockHold hold;
   prepare_slot(state->role);
   check_slots[state->role].sync_state = state;

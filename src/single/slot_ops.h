@@ -24,7 +24,7 @@ void leave_slot_test(int slot);
 // record over with keep_in_check_slot, which prepares that slot.
 void enter_test_frame();
 void leave_test_frame();
-void keep_in_check_slot(SyncState* state);
+void keep_in_check_slot(SyncState* state, void* context);
 // The name of the other participant's file, which this participant may be
 // the one to create: until the other has prepared its slot, only this
 // entry lets a deletion pass find that file.  Kept beside the slots;

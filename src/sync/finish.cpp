@@ -9,25 +9,15 @@ namespace {
 // Waits until the partner is outside any rendezvous: byte 3 taken exclusively
 // under the guard, then released.  Returns with the guard held.
 int wait_until_outside_rendezvous(SyncState* state, time_t start, ErrorInfo* error) {
-  for (;;) {
+  return poll_until(state, start, error, [&] {
     if (take_guard(state, start, error) != 0) return -1;
-    if (lock_master_byte(state->master_file, kInRendezvousByte, 1)) {
-      if (unlock_master_byte(state->master_file, kInRendezvousByte)) return 0;
-      set_error(error, kErrUnlockFailed, GetLastError());
-      return -1;
-    }
-    const DWORD failure = GetLastError();
-    if (failure != ERROR_LOCK_VIOLATION) {
-      set_error(error, kErrExclusiveNoWait, failure);
-      return -1;
-    }
-    if (!release_guard(state, error)) return -1;
-    if (time_limit_exceeded(start, state->timeout_sec)) {
-      set_error(error, kErrTimedOut, 0);
-      return -1;
-    }
-    Sleep(100);
-  }
+    const int taken = take_master_byte(state->master_file, kInRendezvousByte, error);
+    if (taken < 0) return -1;
+    if (taken == 0) return release_guard(state, error) ? 0 : -1;
+    if (unlock_master_byte(state->master_file, kInRendezvousByte)) return 1;
+    set_error(error, kErrUnlockFailed, GetLastError());
+    return -1;
+  });
 }
 
 void create_endwait_file(const char* name) {
@@ -52,14 +42,12 @@ int finish_first(SyncState* state, time_t start) {
   report_line(message_text(kMsgReleasingResources));
   sync_teardown(state, 0);  // this party's presence byte is free from here on
   report_line(message_text(kMsgWaitingForPartnerEnd));
-  while (file_exists(state->endwait_name)) {
-    if (time_limit_exceeded(start, state->timeout_sec)) {
-      const ErrorInfo error = {kErrTimedOut, 0};
-      report_error(&error);
-      release_record(state);
-      return -1;
-    }
-    Sleep(100);
+  ErrorInfo error = {0, 0};
+  if (poll_until(state, start, &error,
+                 [&] { return file_exists(state->endwait_name) ? 0 : 1; }) != 0) {
+    report_error(&error);
+    release_record(state);
+    return -1;
   }
   release_record(state);
   report_line(message_text(kMsgSyncFinished));
@@ -95,17 +83,13 @@ int sync_finish(SyncState* state) {
 
   report_line(message_text(kMsgCheckingPartnerLives));
   if (state->own_presence_byte == 0) return finish_last(state, &error, 1);  // never paired
-  switch (probe_master_byte(state->master_file, state->partner_presence_byte)) {
-    case Probe::kHeld:
-      return finish_first(state, start);
-    case Probe::kGranted:
-      unlock_master_byte(state->master_file, state->partner_presence_byte);
-      return finish_last(state, &error, 1);
-    case Probe::kFailed:
-      break;
+  const int gone = take_master_byte(state->master_file, state->partner_presence_byte, &error);
+  if (gone == 0) return finish_first(state, start);
+  if (gone > 0) {
+    unlock_master_byte(state->master_file, state->partner_presence_byte);
+    return finish_last(state, &error, 1);
   }
   // Whether the partner lives is unknown: fail as a rendezvous does, and
   // delete nothing that a live partner may still use.
-  set_error(&error, kErrExclusiveNoWait, GetLastError());
   return finish_last(state, &error, 0);
 }

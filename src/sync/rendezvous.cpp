@@ -1,4 +1,5 @@
-// One rendezvous of the two parties.
+// The rendezvous of the two parties: the first, inside the set-up, and one
+// at every synchronisation point after it.
 //
 // The master file stays empty and only carries one-byte locks:
 //
@@ -37,47 +38,62 @@ void settle_roles(SyncState* state, int32_t role) {
   state->partner_presence_byte = role == 0 ? 2 : 1;
 }
 
-// The first arrival waits for the second arrival's marker, watching the
-// partner's presence byte from the second rendezvous on.
+// One look under the guard: 1 once the second arrival's marker is held, -1
+// on a failure or when the partner has ended (watched from the second
+// rendezvous on), 0 not yet.
+int look_for_second_arrival(SyncState* state, ErrorInfo* error) {
+  const int taken = take_master_byte(state->master_file, state->step + 1, error);
+  if (taken == 0) {
+    settle_roles(state, 0);
+    return 1;
+  }
+  if (taken < 0) return -1;
+  if (!unlock_master_byte(state->master_file, state->step + 1)) {
+    set_error(error, kErrUnlockFailed, GetLastError());
+    return -1;
+  }
+  if (state->own_presence_byte == 0) return 0;  // nobody to watch yet
+
+  // The partner's presence byte is held while it lives.
+  const int gone = take_master_byte(state->master_file, state->partner_presence_byte, error);
+  if (gone <= 0) return gone;  // 0 while it lives, -1 on a failure
+  unlock_master_byte(state->master_file, state->partner_presence_byte);
+  set_error(error, kErrPartnerEnded, 0);
+  return -1;
+}
+
+// The first arrival waits for the second arrival's marker, and never sleeps
+// holding the guard.  Returns with the guard held once the partner is there.
 int wait_for_second_arrival(SyncState* state, time_t start, ErrorInfo* error) {
   report_line(message_text(kMsgWaitingForPartnerMarker));
-  for (;;) {
-    if (state->holds_guard && !release_guard(state, error)) return -1;
-    if (time_limit_exceeded(start, state->timeout_sec)) {
-      set_error(error, kErrTimedOut, 0);
-      return -1;
+  return poll_until(state, start, error, [&] {
+    if (!state->holds_guard) {  // held on the first try, from the rendezvous' start
+      if (take_guard(state, start, error) != 0) return -1;
+      const int arrived = look_for_second_arrival(state, error);
+      if (arrived != 0) return arrived;
     }
-    Sleep(100);
-    if (take_guard(state, start, error) != 0) return -1;
+    return release_guard(state, error) ? 0 : -1;
+  });
+}
 
-    switch (probe_master_byte(state->master_file, state->step + 1)) {
-      case Probe::kHeld:
-        settle_roles(state, 0);
-        return 0;
-      case Probe::kFailed:
-        set_error(error, kErrExclusiveNoWait, GetLastError());
-        return -1;
-      case Probe::kGranted:
-        if (!unlock_master_byte(state->master_file, state->step + 1)) {
-          set_error(error, kErrUnlockFailed, GetLastError());
-          return -1;
-        }
-        break;
-    }
-    if (state->own_presence_byte == 0) continue;  // nobody to watch yet
-
-    switch (probe_master_byte(state->master_file, state->partner_presence_byte)) {
-      case Probe::kHeld:
-        break;
-      case Probe::kFailed:
-        set_error(error, kErrExclusiveNoWait, GetLastError());
-        return -1;
-      case Probe::kGranted:
-        unlock_master_byte(state->master_file, state->partner_presence_byte);
-        set_error(error, kErrPartnerEnded, 0);
-        return -1;
-    }
+// The second arrival of the previous rendezvous waits until the first
+// arrival has left it (released the lower marker), so that it cannot run a
+// whole rendezvous ahead.  The one wait made without the guard.
+int wait_for_lower_marker(SyncState* state, time_t start) {
+  ErrorInfo error = {0, 0};
+  const int32_t lower = state->step - 1;
+  report_line(message_text(kMsgCheckingPartnerState));
+  if (poll_until(state, start, &error,
+                 [&] { return take_master_byte(state->master_file, lower, &error); }) != 0) {
+    report_error(&error);
+    return -1;
   }
+  if (!unlock_master_byte(state->master_file, lower)) {
+    set_error(&error, kErrUnlockFailed, GetLastError());
+    report_error(&error);
+    return -1;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -132,4 +148,25 @@ int sync_rendezvous(SyncState* state) {
   }
   report_line(message_text(kMsgSynchronized));
   return 0;
+}
+
+int sync_step(SyncState* state) {
+  const time_t start = sync_clock();
+  const int32_t step = state->step;
+  if (step == 5 || step == 7) {
+    if (wait_for_lower_marker(state, start) != 0) return -1;
+  }
+  if (step >= 4 && step <= 7) {
+    report_line(message_text(kMsgReleasingPreviousMarker));
+    if (!unlock_master_byte(state->master_file, step)) {
+      ErrorInfo error = {0, 0};
+      set_error(&error, kErrUnlockFailed, GetLastError());
+      report_error(&error);
+      return -1;
+    }
+  }
+  // Bytes 1 and 2, the markers of the first rendezvous, stay held: they are
+  // the presence bytes.
+  state->step = (step == 4 || step == 5) ? 6 : 4;
+  return sync_rendezvous(state);
 }

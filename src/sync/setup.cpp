@@ -1,4 +1,5 @@
-// Pairing two parties on the master file of the -h folder.
+// Pairing two parties on the master file of the -h folder, and the console
+// handler that tears down the set-ups an interrupt meets.
 #include <cstdio>
 
 #include "base/process_end.h"
@@ -68,22 +69,27 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
 
 }  // namespace
 
-SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, SyncKeeper keep) {
+SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, SyncKeeper keep,
+                      void* context) {
   report_line(message_text(kMsgSyncSetupStarting));
   enter_working_frame();
 
   // The record is ready before the console handler can reach it.
-  EnterCriticalSection(&resource_lock);
-  SyncSetupSlot& slot = sync_setup_slots[sync_setup_slots[0].state == nullptr ? 0 : 1];
-  SyncState* state = allocate_record();
-  const DWORD alloc_error = GetLastError();
-  if (state != nullptr) {
-    *state = SyncState{};
-    state->master_file = INVALID_HANDLE_VALUE;
-    state->timeout_sec = timeout_sec;
+  SyncSetupSlot* slot;
+  SyncState* state;
+  DWORD alloc_error;
+  {
+    ResourceLockHold hold;
+    slot = &sync_setup_slots[sync_setup_slots[0].state == nullptr ? 0 : 1];
+    state = allocate_record();
+    alloc_error = GetLastError();
+    if (state != nullptr) {
+      *state = SyncState{};
+      state->master_file = INVALID_HANDLE_VALUE;
+      state->timeout_sec = timeout_sec;
+    }
+    slot->state = state;
   }
-  slot.state = state;
-  LeaveCriticalSection(&resource_lock);
   if (state == nullptr) {
     const ErrorInfo error = {kErrNoMemory, static_cast<int32_t>(alloc_error)};
     report_error(&error);
@@ -97,17 +103,32 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, Syn
 
   // Out of the table and into the caller's keeping in one step: a console
   // handler finds the record in one place or the other.
-  EnterCriticalSection(&resource_lock);
-  if (paired != 0) {
-    release_record(state);
-  } else if (keep != nullptr) {
-    keep(state);
+  {
+    ResourceLockHold hold;
+    if (paired != 0) {
+      release_record(state);
+    } else if (keep != nullptr) {
+      keep(state, context);
+    }
+    slot->state = nullptr;
   }
-  slot.state = nullptr;
-  LeaveCriticalSection(&resource_lock);
   SetConsoleCtrlHandler(sync_console_handler, FALSE);
   leave_working_frame();
   if (paired != 0) return nullptr;
   report_line(message_text(kMsgSyncSetupDone));
   return state;
+}
+
+BOOL WINAPI sync_console_handler(DWORD /*control_type*/) {
+  ResourceLockHold hold;
+  // Every working thread, the set-ups' among them, stops before anything is
+  // torn down: no thread touches a record once it is torn down, and none
+  // meets a partner torn down under it.
+  stop_working_threads();
+  for (SyncSetupSlot& slot : sync_setup_slots) {
+    if (slot.state == nullptr) continue;
+    sync_teardown(slot.state, 1);  // torn down, never released: its thread still points at it
+    slot.state = nullptr;
+  }
+  return FALSE;  // the handlers registered before, and at last the system, end the process
 }
