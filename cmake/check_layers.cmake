@@ -8,6 +8,7 @@ set(layers
   "report"
   "fileops"
   "sync"
+  "paired"
   "single mutual userapl"
   "driver")
 

@@ -2,7 +2,7 @@
 #include "driver/driver.h"
 #include "driver/plan.h"
 #include "report/catalogue.h"
-#include "single/single_tests.h"
+#include "single/single_check.h"
 
 namespace {
 

@@ -5,8 +5,7 @@
 #include "fileops/fileops.h"
 #include "report/report.h"
 #include "single/check_slots.h"
-#include "single/single_tests.h"
-#include "single/slot_ops.h"
+#include "single/single_check.h"
 
 namespace {
 
@@ -17,13 +16,13 @@ struct SoloLocker {
   ErrorInfo error;
 };
 
-bool lock(SoloLocker& s, int msg, int exclusive, int wait) {
+bool lock_own_file(SoloLocker& s, int msg, int exclusive, int wait) {
   report_line(message_text(msg));
   return lock_with_timeout(s.options, s.file, s.waits.lock_event, s.waits.wait_timer, exclusive,
                            wait, &s.error, 1) == kOpOk;
 }
 
-bool unlock(SoloLocker& s) {
+bool unlock_own_file(SoloLocker& s) {
   report_line(message_text(kMsgUnlockOwn));
   return unlock_with_timeout(s.options, s.file, s.waits.lock_event, s.waits.wait_timer,
                              &s.error) == kOpOk;
@@ -43,10 +42,10 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
   *ended = true;
   const char* folder = target == kTargetShare ? options->share_path : options->target_path;
   SoloLocker s{options, INVALID_HANDLE_VALUE, {nullptr, nullptr, nullptr}, {0, 0}};
-  enter_slot_test(0);
+  enter_slot_test();
   ScopeGuard end([&] {
     close_lock_waits(&s.waits);
-    leave_slot_test(0);
+    leave_slot_test();
   });
 
   if (!create_lock_waits(&s.waits, false)) return kResultNg;
@@ -63,33 +62,44 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
   *ended = false;
   {
     GroupGuard g(kGroupExclusiveNoWait);
-    if (!lock(s, kMsgLockOwnExclusive, 1, 0)) {
+    if (!lock_own_file(s, kMsgLockOwnExclusive, 1, 0)) {
       g.result = kResultNg;
       result = kResultNg;
-    } else if (!unlock(s)) {
+    } else if (!unlock_own_file(s)) {
       *ended = true;  // the group itself stays OK
       return kResultNg;
     }
   }
   if (target == kTargetShare) {
-    result |= simple_group(kGroupSharedWaiting, [&] { return lock(s, kMsgLockOwnShared, 0, 1); });
-    result |= simple_group(kGroupReleaseShared, [&] { return unlock(s); });
+    result |= simple_group(kGroupSharedWaiting, [&] { return lock_own_file(s, kMsgLockOwnShared, 0, 1); });
+    result |= simple_group(kGroupReleaseShared, [&] { return unlock_own_file(s); });
   }
-  result |= simple_group(kGroupExclusiveWaiting, [&] { return lock(s, kMsgLockOwnExclusive, 1, 1); });
-  result |= simple_group(kGroupReleaseExclusive, [&] { return unlock(s); });
+  result |= simple_group(kGroupExclusiveWaiting, [&] { return lock_own_file(s, kMsgLockOwnExclusive, 1, 1); });
+  result |= simple_group(kGroupReleaseExclusive, [&] { return unlock_own_file(s); });
   return result;
 }
 
-// Static, not in the starting frame: a partner thread that outlives the
-// wait of single_lock_tests must never read a frame that has gone.
+// What the partner thread is started with; it copies both fields when it
+// starts.  Static, not in the starting frame: a partner thread that outlives
+// the wait of single_lock_tests must never read a frame that has gone.
+struct PartnerThreadParams {
+  const RunOptions* options;
+  int32_t target;
+};
 PartnerThreadParams partner_params;
 
-}  // namespace
+int run_paired_lock_sequence(const RunOptions* options, int32_t target) {
+  return paired_lock_sequence(options, target, kSinglePairedFrame, kSinglePairedShape);
+}
 
+// Runs the partner's side of the sequence; its exit code is the sequence's
+// result, which nobody reads.
 DWORD WINAPI partner_thread_proc(LPVOID param) {
   const PartnerThreadParams params = *static_cast<const PartnerThreadParams*>(param);
-  return static_cast<DWORD>(paired_lock_sequence(params.options, params.target));
+  return static_cast<DWORD>(run_paired_lock_sequence(params.options, params.target));
 }
+
+}  // namespace
 
 int single_lock_tests(const RunOptions* options, int32_t target) {
   bool ended = false;
@@ -102,7 +112,7 @@ int single_lock_tests(const RunOptions* options, int32_t target) {
     report_line(message_text(kMsgPartnerThreadFailed));
     return kResultNg;
   }
-  const int paired = paired_lock_sequence(options, target);
+  const int paired = run_paired_lock_sequence(options, target);
   const DWORD limit_ms = static_cast<DWORD>(options->timeout_sec) * 1000u;
   if (WaitForSingleObject(partner, limit_ms) == WAIT_TIMEOUT) {
     // Left running; the plan runs no further test after an abort.

@@ -7,8 +7,7 @@
 #include "fileops/fileops.h"
 #include "report/report.h"
 #include "single/check_slots.h"
-#include "single/single_tests.h"
-#include "single/slot_ops.h"
+#include "single/single_check.h"
 
 namespace {
 
@@ -69,11 +68,11 @@ int read_step(HANDLE file, HANDLE event, HANDLE timer, int64_t due_time) {
 int single_read_write_test(const RunOptions* options) {
   HANDLE event = nullptr;
   HANDLE timer = nullptr;
-  enter_slot_test(0);
+  enter_slot_test();
   ScopeGuard end([&] {
     if (event != nullptr) CloseHandle(event);
     if (timer != nullptr) CloseHandle(timer);
-    leave_slot_test(0);
+    leave_slot_test();
   });
 
   event = CreateEventA(nullptr, FALSE, FALSE, nullptr);

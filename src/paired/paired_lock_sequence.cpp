@@ -1,12 +1,12 @@
-// The paired lock sequence: two participants (the main thread and the
-// partner thread) each own one check file, open the other's, and step
-// together through lock conflicts, meeting at synchronisation points.
+// The paired lock sequence: two participants (two threads of this process,
+// or two processes on two hosts) each own one check file, open the other's,
+// and step together through lock conflicts, meeting at synchronisation
+// points.
 #include "base/scope_guard.h"
+#include "fileops/check_name.h"
 #include "fileops/fileops.h"
+#include "paired/paired_test.h"
 #include "report/report.h"
-#include "single/check_slots.h"
-#include "single/single_tests.h"
-#include "single/slot_ops.h"
 #include "sync/sync.h"
 
 namespace {
@@ -49,7 +49,7 @@ bool lock_own(Participant& p, int exclusive) {
   return false;
 }
 
-bool unlock(Participant& p, int msg, HANDLE file) {
+bool unlock_file(Participant& p, int msg, HANDLE file) {
   report_line(message_text(msg));
   if (unlock_with_timeout(p.options, file, p.waits.lock_event, p.waits.wait_timer, &p.error) == kOpOk) {
     return true;
@@ -57,8 +57,8 @@ bool unlock(Participant& p, int msg, HANDLE file) {
   p.end = kResultNg;
   return false;
 }
-bool unlock_own(Participant& p) { return unlock(p, kMsgUnlockOwn, p.slot->own_handle); }
-bool unlock_partner(Participant& p) { return unlock(p, kMsgUnlockPartner, p.slot->partner_handle); }
+bool unlock_own(Participant& p) { return unlock_file(p, kMsgUnlockOwn, p.slot->own_handle); }
+bool unlock_partner(Participant& p) { return unlock_file(p, kMsgUnlockPartner, p.slot->partner_handle); }
 
 // Lock own, Sync, Unlock own, Sync: leaves the own byte free again.
 bool lock_and_release_own(Participant& p, int exclusive) {
@@ -134,7 +134,7 @@ bool shared_on_shared_group(Participant& p) {
 struct WaitedGroup {
   int id;
   int exclusive;       // the request's kind
-  bool leading_sync;   // 60, 68: the other's lock is in place only after a Sync
+  int opening_syncs;   // the other's lock is in place only after these
   bool relock;         // 60, 68: Lock own exclusive for the groups that follow
   bool trailing_sync;  // 68
 };
@@ -143,7 +143,9 @@ struct WaitedGroup {
 // file is granted when the other releases its own lock meanwhile.
 bool waited_group(Participant& p, const WaitedGroup& w) {
   GroupGuard g(w.id);
-  if (w.leading_sync && !sync_point(p)) return false;
+  for (int i = 0; i < w.opening_syncs; ++i) {
+    if (!sync_point(p)) return false;
+  }
   PendingLock request(p, w.exclusive);
   if (!sync_point(p)) return false;  // both requests are outstanding now
   if (!unlock_own(p)) return false;  // grants the other's request
@@ -163,8 +165,9 @@ bool waited_group(Participant& p, const WaitedGroup& w) {
 
 // The groups in order: 57, 67, 59, 58, 60, 69, 68, 70 for the shared
 // environment settings path; 67, 69, 70 for the path to be checked.
-void run_groups(Participant& p) {
+void run_groups(Participant& p, const PairedShape& shape) {
   const bool share = p.target == kTargetShare;
+  const int32_t* opening = shape.opening_syncs;
   if (!sync_point(p)) return;
   if (share) {
     if (!lock_and_release_own(p, 0)) return;
@@ -177,11 +180,11 @@ void run_groups(Participant& p) {
   if (share) {
     if (!held_byte_group(p, kGroupNoWaitOnShared, kErrExclusiveOnShared)) return;
     if (!shared_on_shared_group(p)) return;
-    if (!waited_group(p, {kGroupWaitOnShared, 1, true, true, false})) return;
+    if (!waited_group(p, {kGroupWaitOnShared, 1, opening[0], true, false})) return;
   }
   if (!held_byte_group(p, kGroupNoWaitOnExclusive, kErrExclusiveOnExclusive)) return;
-  if (share && !waited_group(p, {kGroupSharedWaitOnExclusive, 0, true, true, true})) return;
-  waited_group(p, {kGroupWaitOnExclusive, 1, false, false, false});
+  if (share && !waited_group(p, {kGroupSharedWaitOnExclusive, 0, opening[1], true, true})) return;
+  waited_group(p, {kGroupWaitOnExclusive, 1, opening[2], false, false});
 }
 
 const char* folder_of(const Participant& p) {
@@ -197,7 +200,7 @@ bool report_open_failure(Participant& p) {
 }
 
 // Events, timer and both files; false once the sequence has ended.
-bool prepare(Participant& p, int role) {
+bool make_waits_and_open_files(Participant& p, int role) {
   if (!create_lock_waits(&p.waits, true)) {
     p.end = kResultNg;
     return false;
@@ -205,14 +208,14 @@ bool prepare(Participant& p, int role) {
   // Whichever participant comes first creates both files; the other opens them.
   CheckFileName own;
   name_check_file(p.options->mode, folder_of(p), role, &own);
-  slot_set_name(role, own.path);
+  slot_set_name(p.slot->own_file_name, own.path);
   if (announce_and_open(kMsgOpeningOwn, own, &p.slot->own_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {
     return report_open_failure(p);
   }
   CheckFileName partner;
   name_check_file(p.options->mode, folder_of(p), role ^ 1, &partner);
-  slot_set_partner_name(role, partner.path);
+  slot_set_name(p.slot->partner_file_name, partner.path);
   if (announce_and_open(kMsgOpeningPartners, partner, &p.slot->partner_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {
     return report_open_failure(p);
@@ -222,26 +225,21 @@ bool prepare(Participant& p, int role) {
 
 }  // namespace
 
-int paired_lock_sequence(const RunOptions* options, int32_t target) {
-  report_line(message_text(kMsgSyncInitializing));
-  // The handler is registered before the set-up hands the record over to
-  // the check slot of its role.
-  enter_test_frame();
-  SyncState* sync =
-      sync_setup(kModeSingle, options->share_path, options->timeout_sec, keep_in_check_slot);
+int paired_lock_sequence(const RunOptions* options, int32_t target, const PairedFrame& frame,
+                         const PairedShape& shape) {
+  if (target != kTargetShare && target != kTargetPath) return kResultAborted;
+  SyncState* sync = enter_paired_test(options, frame);
   if (sync == nullptr) {
-    leave_test_frame();
     report_line(message_text(kMsgSyncSetupFailed));
     return kResultAborted;
   }
   const int role = sync->role;
-
-  Participant p{options, target, sync, &check_slots[role], {nullptr, nullptr, nullptr},
+  Participant p{options, target, sync, frame.slots[role], {nullptr, nullptr, nullptr},
                 {0, 0}, due_time_of(options->timeout_sec), kResultOk, kGoOn};
   ScopeGuard end([&] {
     close_lock_waits(&p.waits);
-    leave_slot_test(role);  // ends the synchronisation: the record is not used after this
+    leave_paired_test(frame, role);
   });
-  if (prepare(p, role)) run_groups(p);
+  if (make_waits_and_open_files(p, role)) run_groups(p, shape);
   return p.end != kGoOn ? p.end : p.overall;
 }

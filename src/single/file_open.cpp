@@ -3,8 +3,7 @@
 #include "fileops/fileops.h"
 #include "report/report.h"
 #include "single/check_slots.h"
-#include "single/single_tests.h"
-#include "single/slot_ops.h"
+#include "single/single_check.h"
 
 namespace {
 
@@ -56,11 +55,11 @@ int single_open_tests(const RunOptions* options, int32_t target) {
   const bool path = target == kTargetPath;
   const char* folder = path ? options->target_path : options->share_path;
 
-  enter_slot_test(0);
-  ScopeGuard end([] { leave_slot_test(0); });
+  enter_slot_test();
+  ScopeGuard end([] { leave_slot_test(); });
   CheckFileName name;
   name_check_file(options->mode, folder, 0, &name);
-  slot_set_name(0, name.path);
+  slot_set_name(check_slots[0].own_file_name, name.path);
 
   int result = kResultOk;
   if (path) {

@@ -4,14 +4,13 @@
 #include "fileops/fileops.h"
 #include "report/report.h"
 #include "single/check_slots.h"
-#include "single/single_tests.h"
-#include "single/slot_ops.h"
+#include "single/single_check.h"
 
 int single_deletion_test(const RunOptions* options) {
-  enter_slot_test(0);
+  enter_slot_test();
   // After a successful deletion the name is still in the slot; the
   // clean-up's second attempt then fails quietly.
-  ScopeGuard end([] { leave_slot_test(0); });
+  ScopeGuard end([] { leave_slot_test(); });
   char name[261] = {0};
   HANDLE file = open_own_check_file(options, options->target_path, name);
   if (file == INVALID_HANDLE_VALUE) {
