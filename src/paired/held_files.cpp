@@ -29,8 +29,8 @@ HANDLE slot_open(HANDLE* field, const char* name, DWORD disposition) {
   // handler must not wait behind it for the lock.  It waits for the open
   // instead, which ends with the handle in its slot.
   begin_file_call();
-  HANDLE file = open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               disposition);
+  HANDLE file = open_test_file(name, GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, disposition);
   const DWORD error = GetLastError();
   {
     ResourceLockHold hold;

@@ -39,26 +39,34 @@ bool sync_point(Participant& p) {
   return false;
 }
 
+// A lock or unlock call on byte 0 of `file`, with this participant's
+// events, timer and ErrorInfo.
+bool lock_byte_of(Participant& p, HANDLE file, int exclusive, int wait, int report) {
+  return lock_with_timeout(p.options, file, p.waits.lock_event, p.waits.wait_timer, exclusive,
+                           wait, &p.error, report) == kOpOk;
+}
+bool unlock_byte_of(Participant& p, HANDLE file) {
+  return unlock_with_timeout(p.options, file, p.waits.lock_event, p.waits.wait_timer,
+                             &p.error) == kOpOk;
+}
+
 bool lock_own(Participant& p, int exclusive) {
   report_line(message_text(exclusive ? kMsgLockOwnExclusive : kMsgLockOwnShared));
-  if (lock_with_timeout(p.options, p.slot->own_handle, p.waits.lock_event, p.waits.wait_timer, exclusive, 1,
-                        &p.error, 1) == kOpOk) {
-    return true;
-  }
+  if (lock_byte_of(p, p.slot->own_handle, exclusive, 1, 1)) return true;
   p.end = kResultNg;
   return false;
 }
 
-bool unlock_file(Participant& p, int msg, HANDLE file) {
+bool unlock_with_line(Participant& p, int msg, HANDLE file) {
   report_line(message_text(msg));
-  if (unlock_with_timeout(p.options, file, p.waits.lock_event, p.waits.wait_timer, &p.error) == kOpOk) {
-    return true;
-  }
+  if (unlock_byte_of(p, file)) return true;
   p.end = kResultNg;
   return false;
 }
-bool unlock_own(Participant& p) { return unlock_file(p, kMsgUnlockOwn, p.slot->own_handle); }
-bool unlock_partner(Participant& p) { return unlock_file(p, kMsgUnlockPartner, p.slot->partner_handle); }
+bool unlock_own(Participant& p) { return unlock_with_line(p, kMsgUnlockOwn, p.slot->own_handle); }
+bool unlock_partner(Participant& p) {
+  return unlock_with_line(p, kMsgUnlockPartner, p.slot->partner_handle);
+}
 
 // Lock own, Sync, Unlock own, Sync: leaves the own byte free again.
 bool lock_and_release_own(Participant& p, int exclusive) {
@@ -84,18 +92,26 @@ struct PendingLock {
   }
 };
 
+// A lock of the partner's byte that must be granted, released again at
+// once; refused, the group is NG (the lock call printed why).
+bool granted_and_released(Participant& p, GroupGuard& g, int exclusive, int wait) {
+  report_line(message_text(exclusive ? kMsgLockPartnerExclusive : kMsgLockPartnerShared));
+  if (lock_byte_of(p, p.slot->partner_handle, exclusive, wait, 1)) return unlock_partner(p);
+  mark_ng(p, g);
+  return true;
+}
+
 // Groups 57 and 67: the other participant took and released its lock, so a
 // not-waiting exclusive lock on its file must be granted.
 bool released_byte_group(Participant& p, int id) {
   GroupGuard g(id);
-  report_line(message_text(kMsgLockPartnerExclusive));
-  if (lock_with_timeout(p.options, p.slot->partner_handle, p.waits.lock_event, p.waits.wait_timer, 1, 0,
-                        &p.error, 1) == kOpOk) {
-    if (!unlock_partner(p)) return false;
-  } else {
-    mark_ng(p, g);
-  }
-  return sync_point(p);
+  return granted_and_released(p, g, 1, 0) && sync_point(p);
+}
+
+// Group 58: a shared lock stacks on the other participant's shared lock.
+bool shared_on_shared_group(Participant& p) {
+  GroupGuard g(kGroupSharedOnShared);
+  return sync_point(p) && granted_and_released(p, g, 0, 1);
 }
 
 // Groups 59 and 69: the other participant holds its byte, so a not-waiting
@@ -104,8 +120,7 @@ bool held_byte_group(Participant& p, int id, int32_t wrongly_granted) {
   GroupGuard g(id);
   if (!sync_point(p)) return false;
   report_line(message_text(kMsgLockPartnerExclusive));
-  if (lock_with_timeout(p.options, p.slot->partner_handle, p.waits.lock_event, p.waits.wait_timer, 1, 0,
-                        &p.error, 0) == kOpOk) {
+  if (lock_byte_of(p, p.slot->partner_handle, 1, 0, 0)) {
     // The lock stays held; the clean-up releases it.
     p.error = ErrorInfo{wrongly_granted, 0};
     report_error(&p.error);
@@ -113,20 +128,6 @@ bool held_byte_group(Participant& p, int id, int32_t wrongly_granted) {
   } else {
     p.error = ErrorInfo{kErrExclusiveNoWait, static_cast<int32_t>(GetLastError())};
     report_error_plain(&p.error);
-  }
-  return true;
-}
-
-// Group 58: a shared lock stacks on the other participant's shared lock.
-bool shared_on_shared_group(Participant& p) {
-  GroupGuard g(kGroupSharedOnShared);
-  if (!sync_point(p)) return false;
-  report_line(message_text(kMsgLockPartnerShared));
-  if (lock_with_timeout(p.options, p.slot->partner_handle, p.waits.lock_event, p.waits.wait_timer, 0, 1,
-                        &p.error, 1) == kOpOk) {
-    if (!unlock_partner(p)) return false;
-  } else {
-    mark_ng(p, g);
   }
   return true;
 }
@@ -150,7 +151,8 @@ bool waited_group(Participant& p, const WaitedGroup& w) {
   if (!sync_point(p)) return false;  // both requests are outstanding now
   if (!unlock_own(p)) return false;  // grants the other's request
   report_line(message_text(w.exclusive ? kMsgLockPartnerExclusive : kMsgLockPartnerShared));
-  const ErrorInfo error = request.evaluate(p, w.exclusive ? kErrExclusiveWaiting : kErrSharedWaiting);
+  const ErrorInfo error =
+      request.evaluate(p, w.exclusive ? kErrExclusiveWaiting : kErrSharedWaiting);
   if (error.code != 0) {
     p.error = error;
     report_error(&p.error);
