@@ -1,8 +1,8 @@
 // The byte-range lock test: locks on one handle alone, then the paired lock
 // sequence against a partner thread of this process.
 #include "base/scope_guard.h"
-#include "fileops/check_name.h"
 #include "fileops/fileops.h"
+#include "paired/paired_test.h"
 #include "report/report.h"
 #include "single/check_slots.h"
 #include "single/single_check.h"
@@ -87,6 +87,13 @@ struct PartnerThreadParams {
   int32_t target;
 };
 PartnerThreadParams partner_params;
+
+// The sequence against the partner thread: the check slot of each role, a
+// master file of this process, one synchronisation point opening groups 60
+// and 68, none opening group 70.
+const PairedFrame kSinglePairedFrame = {kModeSingle, {&check_slots[0], &check_slots[1]},
+                                        single_ctrl_handler, single_cleanup};
+const PairedShape kSinglePairedShape = {{1, 1, 0}};
 
 int run_paired_lock_sequence(const RunOptions* options, int32_t target) {
   return paired_lock_sequence(options, target, kSinglePairedFrame, kSinglePairedShape);

@@ -1,7 +1,6 @@
 // The slots of the single-host tests, their frame, their clean-up and the
 // console control handler.
 #include "single/check_slots.h"
-#include "single/single_check.h"
 
 #include <string.h>
 
@@ -15,10 +14,6 @@ CheckFileSlot check_slots[2] = {
     {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, {0}, nullptr},
 };
 uint32_t interrupt_count = 0;
-
-const PairedFrame kSinglePairedFrame = {kModeSingle, {&check_slots[0], &check_slots[1]},
-                                        single_ctrl_handler, single_cleanup};
-const PairedShape kSinglePairedShape = {{1, 1, 0}};
 
 void enter_slot_test() {
   prepare_slot(&check_slots[0]);

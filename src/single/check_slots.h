@@ -7,7 +7,7 @@
 #include <stdint.h>
 
 #include "base/run_options.h"
-#include "paired/paired_test.h"
+#include "paired/held_files.h"
 #include "platform/win32.h"
 
 // Slot 0 serves every single-host test; the paired lock sequence gives
@@ -28,11 +28,5 @@ void leave_slot_test();
 // (OPEN_ALWAYS) into own_handle.  INVALID_HANDLE_VALUE with the reason in
 // the last error.
 HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]);
-
-// The lock test's paired lock sequence against the partner thread: check
-// slots by role, a master file of this process, one synchronisation point
-// opening groups 60 and 68, none opening group 70.
-extern const PairedFrame kSinglePairedFrame;
-extern const PairedShape kSinglePairedShape;
 
 #endif

@@ -1,7 +1,5 @@
 // The deletion test: a file this process created and closed can be deleted.
 #include "base/scope_guard.h"
-#include "fileops/check_name.h"
-#include "fileops/fileops.h"
 #include "report/report.h"
 #include "single/check_slots.h"
 #include "single/single_check.h"

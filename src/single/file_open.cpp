@@ -1,6 +1,6 @@
 // The single-host open tests: the creation dispositions on one check file.
 #include "base/scope_guard.h"
-#include "fileops/fileops.h"
+#include "fileops/check_name.h"
 #include "report/report.h"
 #include "single/check_slots.h"
 #include "single/single_check.h"

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "base/scope_guard.h"
-#include "fileops/check_name.h"
 #include "fileops/fileops.h"
 #include "report/report.h"
 #include "single/check_slots.h"
