@@ -10,7 +10,7 @@ namespace {
 // The set-up's keeper: the record goes into the held-files record of its
 // role in the same hold of resource_lock that takes it out of the set-up's
 // table, so that a console handler finds it in one place or the other.
-void keep_in_slot(SyncState* state, void* context) {
+void keep_in_slot(SyncState* state, const void* context) {
   const auto* frame = static_cast<const PairedFrame*>(context);
   CheckFileSlot* slot = frame->slots[state->role];
   ResourceLockHold hold;
@@ -26,7 +26,7 @@ SyncState* enter_paired_test(const RunOptions* options, const PairedFrame& frame
   enter_working_frame();
   SetConsoleCtrlHandler(frame.ctrl_handler, TRUE);
   SyncState* sync = sync_setup(frame.sync_mode, options->share_path, options->timeout_sec,
-                               keep_in_slot, const_cast<PairedFrame*>(&frame));
+                               keep_in_slot, &frame);
   if (sync == nullptr) {
     SetConsoleCtrlHandler(frame.ctrl_handler, FALSE);
     leave_working_frame();

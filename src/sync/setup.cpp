@@ -70,7 +70,7 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
 }  // namespace
 
 SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, SyncKeeper keep,
-                      void* context) {
+                      const void* context) {
   report_line(message_text(kMsgSyncSetupStarting));
   enter_working_frame();
 
