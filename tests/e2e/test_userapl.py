@@ -33,7 +33,8 @@ SYSTEM_TEXT = {  # the system's texts of errors 2 and 32: Wine's, or the POSIX l
         "The file is open elsewhere with sharing that refuses this access. ",
 }
 
-WAITING = "        Processing waits until the external application synchronization file is deleted."
+WAITING = "        Processing waits until the external application synchronization file is deleted.\r\n"
+EXCLUSIVE_OPEN = "        The file to be checked will now be exclusively opened. (%s)\r\n"
 # What the person does for each of the tool's instructions, and what the
 # file interface must answer: 0 done, or the Windows error number.
 ASKED = {
@@ -47,11 +48,6 @@ ASKED = {
 HOLD = "Open the file to be checked by using an external application."
 NG = ['  Test Check target "Test for the file to be checked" finished. ... [ NG ]',
       'Test Operation "External application linkage check" finished. ... [ NG ]']
-
-
-def default_signals():
-    # A background job of a non-interactive shell starts with SIGINT ignored.
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
 class Person:
@@ -91,7 +87,8 @@ class LinkageCheckTest(unittest.TestCase):
     def golden(self, shown_f, shown_s):
         with open(GOLDEN, encoding="utf-8", newline="\n") as f:
             text = f.read().replace("<F>", shown_f).replace("<S>", shown_s)
-        return [line + "\r\n" for line in text.replace("<SHARING>", SYSTEM_TEXT[32]).split("\n")[:-1]]
+        text = text.replace("<SHARING>", SYSTEM_TEXT[32])
+        return [line + "\r\n" for line in text.split("\n")[:-1]]
 
     def converse(self, args, folder, answers, interrupt_at=None, cwd=None):
         """Runs the tool and plays the person: at each wait, the action that
@@ -105,7 +102,7 @@ class LinkageCheckTest(unittest.TestCase):
         proc = subprocess.Popen(zarnrun.RUNNER + [zarnrun.EXE, "-m", "userapl", "-t", "10"] + args,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, cwd=cwd, env=zarnrun.environment(),
-                                preexec_fn=default_signals)
+                                preexec_fn=zarnrun.default_signals)
         self.addCleanup(proc.stderr.close)
         self.addCleanup(proc.stdout.close)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())  # after a failure
@@ -114,7 +111,7 @@ class LinkageCheckTest(unittest.TestCase):
             lines.append(raw.decode("utf-8"))
             times.append(time.monotonic())
             asked = next((text for text in ASKED if lines[-1][8:].startswith(text)), asked)
-            if lines[-1] != WAITING + "\r\n":
+            if lines[-1] != WAITING:
                 continue
             waits += 1
             self.assertTrue(os.path.isfile(signal_file), "no signal file at wait %d" % waits)
@@ -153,8 +150,7 @@ class LinkageCheckTest(unittest.TestCase):
                 report, _, got_status = self.converse(["-f", f], folder, answers)
                 expected = self.golden(f, os.path.join(folder, "ZARSTOP.stop"))
                 if error_line is not None:  # group 48 NG from its error line on
-                    at = len(expected) - 1 - expected[::-1].index(
-                        "        The file to be checked will now be exclusively opened. (%s)\r\n" % f)
+                    at = len(expected) - 1 - expected[::-1].index(EXCLUSIVE_OPEN % f)
                     expected = expected[:at + 1] + [line + "\r\n" for line in [
                         "        " + error_line,
                         "        The file to be checked will now be closed.",
@@ -179,7 +175,7 @@ class LinkageCheckTest(unittest.TestCase):
         f, s = os.path.join(folder, "F.txt"), os.path.join(folder, "ZARSTOP.stop")
         report, times, status = self.converse(["-f", f], folder, None)
         golden = self.golden(f, s)
-        first_wait = golden.index(WAITING + "\r\n")
+        first_wait = golden.index(WAITING)
         self.assertEqual(golden[:first_wait + 1] + [line + "\r\n" for line in [
             "        The synchronization file was deleted. (%s)" % s,
             "        ! The processing waiting time exceeded the timeout time.",
@@ -204,7 +200,7 @@ class LinkageCheckTest(unittest.TestCase):
                 f, s = os.path.join(folder, "F.txt"), os.path.join(folder, "ZARSTOP.stop")
                 report, times, status = self.converse(["-f", f], folder, {}, interrupt_at=wait)
                 golden = self.golden(f, s)
-                waits = [i for i, line in enumerate(golden) if line == WAITING + "\r\n"]
+                waits = [i for i, line in enumerate(golden) if line == WAITING]
                 self.assertEqual(golden[:waits[wait - 1] + 1], report)
                 self.assertEqual(-signal.SIGINT, status)
                 self.assertEqual(["F.txt"], self.tmp.entries("at%d" % wait))
