@@ -33,7 +33,8 @@ SYSTEM_TEXT = {  # the system's texts of errors 2 and 32: Wine's, or the POSIX l
         "The file is open elsewhere with sharing that refuses this access. ",
 }
 
-WAITING = "        Processing waits until the external application synchronization file is deleted.\r\n"
+WAITING = ("        Processing waits until the external application synchronization file is "
+           "deleted.\r\n")
 EXCLUSIVE_OPEN = "        The file to be checked will now be exclusively opened. (%s)\r\n"
 # What the person does for each of the tool's instructions, and what the
 # file interface must answer: 0 done, or the Windows error number.
