@@ -2,7 +2,7 @@
 #ifndef ZARN_DRIVER_DRIVER_H
 #define ZARN_DRIVER_DRIVER_H
 
-#include "driver/run_options.h"
+#include "base/run_options.h"
 
 extern const char usage_text[];
 

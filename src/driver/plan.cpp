@@ -2,7 +2,7 @@
 // rest of a group skipped after an abort.
 #include "driver/driver.h"
 #include "driver/plan.h"
-#include "report/scope_guard.h"
+#include "report/report.h"
 
 int combine_results(int sofar, int next) {
   if (next == kResultAborted) return kResultAborted;

@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "driver/run_options.h"
+#include "base/run_options.h"
 
 typedef int (*PlanTest)(const RunOptions* options, int32_t target);
 

@@ -2,20 +2,13 @@
 // inside its operation and check-target groups, both finished with its
 // result.
 #include "driver/driver.h"
-#include "report/scope_guard.h"
+#include "report/catalogue.h"
+#include "report/report.h"
 #include "userapl/userapl.h"
 
-namespace {
-
-// Catalogue headings of the groups.
-const int kHeadingTargetFile = 22;
-const int kHeadingLinkageOperation = 88;
-
-}  // namespace
-
 int run_userapl_plan(RunOptions* options) {
-  GroupGuard operation(kHeadingLinkageOperation);
-  GroupGuard target(kHeadingTargetFile);
+  GroupGuard operation(kGroupLinkageCheck);
+  GroupGuard target(kGroupTargetFile);
   target.result = operation.result = run_external_application_check(options);
   return operation.result;
 }

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/process_end.h"
 #include "driver/driver.h"
 #include "platform/win32.h"
 #include "report/report.h"
@@ -10,13 +11,6 @@
 namespace {
 
 // Catalogue messages written to standard error (they carry their own "\r\n").
-const int kMsgSystemError = 5;
-const int kMsgLogFile = 16;
-const int kMsgFileExists = 23;
-const int kMsgFileIsFolder = 24;
-const int kMsgFileFolderInvalid = 25;
-const int kMsgSharePathInvalid = 36;
-const int kMsgTargetPathInvalid = 37;
 
 int refuse(int id) {
   fputs(message_text(id), stderr);
@@ -35,7 +29,7 @@ bool usable_folder(const char* path) {
 int validate_target_file(const char* target_file) {
   DWORD attributes = GetFileAttributesA(target_file);
   if (attributes != INVALID_FILE_ATTRIBUTES) {
-    return refuse((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kMsgFileIsFolder : kMsgFileExists);
+    return refuse((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kMsgTargetFileIsFolder : kMsgTargetFileExists);
   }
 
   char drive[3];
@@ -46,7 +40,7 @@ int validate_target_file(const char* target_file) {
                    sizeof ext) != 0) {
     return refuse(kMsgSystemError);
   }
-  if (fname[0] == '\0') return refuse(kMsgFileIsFolder);
+  if (fname[0] == '\0') return refuse(kMsgTargetFileIsFolder);
 
   // A bare name (with or without a drive) lives in the current folder, which
   // is not examined.
@@ -57,7 +51,7 @@ int validate_target_file(const char* target_file) {
     } else {
       snprintf(folder, sizeof folder, "%s", dir);
     }
-    if (!usable_folder(folder)) return refuse(kMsgFileFolderInvalid);
+    if (!usable_folder(folder)) return refuse(kMsgTargetFileFolderInvalid);
   }
   return 0;
 }
@@ -78,7 +72,7 @@ int validate_options(RunOptions* options) {
   if (options->log_file[0] != '\0') {
     HANDLE file = CreateFileA(options->log_file, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return refuse(kMsgLogFile);
+    if (file == INVALID_HANDLE_VALUE) return refuse(kMsgLogFileFailed);
     CloseHandle(file);
     memcpy(log_path, options->log_file, strlen(options->log_file) + 1);
   }

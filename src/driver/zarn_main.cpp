@@ -6,6 +6,7 @@
 #include <io.h>
 #endif
 
+#include "base/process_end.h"
 #include "driver/driver.h"
 #include "platform/win32.h"
 #include "report/report.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/run_options.h"
+#include "base/run_options.h"
 #include "platform/win32.h"
 
 namespace {
@@ -41,4 +41,14 @@ int make_check_file_name(int32_t mode, const char* folder, int32_t n, char* out)
   }
   std::memcpy(out, name, static_cast<size_t>(length) + 1);
   return 0;
+}
+
+void name_check_file(int32_t mode, const char* folder, int32_t n, CheckFileName* name) {
+  std::memset(name, 0, sizeof *name);
+  if (make_check_file_name(mode, folder, n, name->path) == 0) {
+    std::memcpy(name->shown, name->path, sizeof name->path);
+    return;
+  }
+  name->error = GetLastError();
+  format_check_file_name(mode, folder, n, name->shown, sizeof name->shown);
 }

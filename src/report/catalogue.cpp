@@ -10,7 +10,7 @@
 // reports of different runs and versions line by line.
 #include <stdint.h>
 
-#include "report/report.h"
+#include "report/catalogue.h"
 
 int32_t current_language = kEnglish;
 
@@ -349,7 +349,6 @@ const ErrorRecord kErrors[30] = {
 
 }  // namespace
 
-// Callers pass only catalogue ids; the range is not checked.
 const char* message_text(int id) {
   const MessageText& m = kMessages[id];
   return current_language == kJapanese ? m.japanese : m.english;

@@ -6,21 +6,16 @@
 
 #include <stdint.h>
 
-enum : int32_t { kJapanese = 0, kEnglish = 1 };  // Language
+#include "report/catalogue.h"
 
 struct ErrorInfo {
   int32_t code;          // ErrorCode: selects the table text
   int32_t system_error;  // Windows error number; 0 when none belongs to the report
 };
 
-extern int32_t current_language;
 extern char log_path[261];
 extern int32_t nesting_level;
 extern thread_local int32_t output_enabled;
-
-const char* message_text(int id);
-// The table text of `code` in current_language, or nullptr when no record carries it.
-const char* error_text(int64_t code);
 
 void report_start(const char* text);
 void report_finish(const char* text, int result);
@@ -35,5 +30,20 @@ void report_message(int id, const char* arg);
 
 // Writes one finished line to the log file (log_path set) or standard output.
 void emit_line(const char* line);
+
+// A group as a termination block: the start line now, the finish line with
+// `result` as it stands when the scope is left.
+class GroupGuard {
+ public:
+  explicit GroupGuard(int id) : id_(id) { begin_group(id_); }
+  ~GroupGuard() { end_group(id_, result); }
+  GroupGuard(const GroupGuard&) = delete;
+  GroupGuard& operator=(const GroupGuard&) = delete;
+
+  int result = 0;
+
+ private:
+  int id_;
+};
 
 #endif

@@ -68,7 +68,7 @@ void error_line(const ErrorInfo* error, bool marked) {
 void report_start(const char* text) {
   if (!output_enabled) return;
   char line[kLineSize];
-  format_line(line, message_text(2), 2 * nesting_level, "", text);
+  format_line(line, message_text(kMsgGroupStarted), 2 * nesting_level, "", text);
   emit_line(line);
   ++nesting_level;
 }
@@ -77,7 +77,7 @@ void report_finish(const char* text, int result) {
   if (!output_enabled) return;
   --nesting_level;
   char line[kLineSize];
-  format_line(line, message_text(1), 2 * nesting_level, "", text, result == 0 ? "OK" : "NG");
+  format_line(line, message_text(kMsgGroupFinished), 2 * nesting_level, "", text, result == 0 ? "OK" : "NG");
   emit_line(line);
 }
 

@@ -1,131 +1,165 @@
-// The process-wide slots of the single-host tests and their guarded setters.
+// The slots of the single-host tests, their frame, their clean-up and the
+// console control handler.
+#include "single/check_slots.h"
+
 #include <string.h>
 
+#include "base/process_end.h"
 #include "fileops/check_name.h"
 #include "fileops/fileops.h"
 #include "report/report.h"
-#include "single/check_slots.h"
-#include "single/slot_ops.h"
-#include "sync/process_end.h"
 
 CheckFileSlot check_slots[2] = {
-    {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, nullptr},
-    {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, nullptr},
+    {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, {0}, nullptr},
+    {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, {0}, nullptr},
 };
 uint32_t interrupt_count = 0;
-char partner_file_names[2][261];
 
-void prepare_slot(int slot) {
-  ResourceLockHold hold;
-  CheckFileSlot& s = check_slots[slot];
-  s.own_handle = INVALID_HANDLE_VALUE;
-  s.partner_handle = INVALID_HANDLE_VALUE;
-  memset(s.own_file_name, 0, sizeof s.own_file_name);
-  s.sync_state = nullptr;
-  memset(partner_file_names[slot], 0, sizeof partner_file_names[slot]);
-}
-
-void enter_test_frame() {
+void enter_slot_test() {
+  prepare_slot(&check_slots[0]);
   enter_working_frame();
   SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
 }
 
-void leave_test_frame() {
+void leave_slot_test() {
+  single_cleanup(0);
   SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
   leave_working_frame();
 }
 
-void enter_slot_test(int slot) {
-  prepare_slot(slot);
-  enter_test_frame();
-}
-
-void leave_slot_test(int slot) {
-  single_cleanup(slot);
-  leave_test_frame();
-}
-
-void keep_in_check_slot(SyncState* state) {
-  ResourceLockHold hold;
-  prepare_slot(state->role);
-  check_slots[state->role].sync_state = state;
+HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]) {
+  CheckFileName check;
+  name_check_file(options->mode, folder, 0, &check);
+  memcpy(name, check.path, sizeof check.path);
+  slot_set_name(check_slots[0].own_file_name, check.path);
+  return announce_and_open(kMsgOpening, check, &check_slots[0].own_handle, OPEN_ALWAYS);
 }
 
 namespace {
 
-// At most 260 characters of `name` into a zeroed name field of 261.
-void copy_name(char (&field)[261], const char* name) {
-  memset(field, 0, sizeof field);
-  memcpy(field, name, strnlen(name, sizeof field - 1));
+// The names a deletion pass deleted, in slot order, for message 11.  They
+// are printed after resource_lock is left: a console that blocks the
+// printing thread must never block a console control handler.
+struct DeletedFiles {
+  int count;
+  char names[4][261];
+};
+
+bool went_in_this_pass(const char* name, const DeletedFiles* deleted) {
+  for (int i = 0; i < deleted->count; ++i) {
+    if (strcmp(deleted->names[i], name) == 0) return true;
+  }
+  return false;
+}
+
+// Deletes the file that `field` names; true when it went.  The field is
+// cleared when the file went, or when `gone_is_done` and it no longer exists,
+// unless it names another file by then.  A file that went earlier in this
+// pass is not deleted again: another participant's pass may be deleting it
+// at the same moment, and Windows lets both deletions succeed.
+bool delete_named(char* field, bool gone_is_done, DeletedFiles* deleted) {
+  char name[261];
+  {
+    ResourceLockHold hold;
+    memcpy(name, field, sizeof name);
+    if (name[0] != '\0' && gone_is_done && went_in_this_pass(name, deleted)) {
+      memset(field, 0, 261);
+      return false;
+    }
+  }
+  if (name[0] == '\0') return false;
+  begin_file_call();
+  const bool went = DeleteFileA(name) != FALSE;
+  const bool gone = !went && GetLastError() == ERROR_FILE_NOT_FOUND;
+  {
+    ResourceLockHold hold;
+    if ((went || (gone_is_done && gone)) && strcmp(field, name) == 0) memset(field, 0, 261);
+    end_file_call();
+  }
+  if (went && deleted->count < 4) memcpy(deleted->names[deleted->count++], name, 261);
+  return went;
+}
+
+// Deletes the files named in both slots, slot 0 first, clearing each name
+// that went; a name whose deletion fails stays for the next pass.  Then the
+// partner file names, cleared also when their file is already gone.  The
+// caller does not hold resource_lock: each deletion, slow on a slow share,
+// is made outside it.
+void delete_slot_files(DeletedFiles* deleted) {
+  deleted->count = 0;
+  for (CheckFileSlot& slot : check_slots) delete_named(slot.own_file_name, false, deleted);
+  for (CheckFileSlot& slot : check_slots) delete_named(slot.partner_file_name, true, deleted);
+}
+
+// The same pass for a console handler, which holds resource_lock: the
+// deletions start at once, and the names are cleared when they have ended.
+void start_slot_deletions(DeletionBatch* batch) {
+  batch->count = 0;
+  for (CheckFileSlot& slot : check_slots) {
+    if (slot.own_file_name[0] != '\0') start_deletion(batch, slot.own_file_name);
+  }
+  for (CheckFileSlot& slot : check_slots) {
+    if (slot.partner_file_name[0] != '\0') start_deletion(batch, slot.partner_file_name);
+  }
+}
+
+void finish_slot_deletions(DeletionBatch* batch) {
+  finish_deletions(batch);
+  for (int i = 0; i < batch->count; ++i) {
+    const Deletion& d = batch->deletions[i];
+    const bool gone = d.went || d.error == ERROR_FILE_NOT_FOUND;
+    for (CheckFileSlot& slot : check_slots) {
+      if (d.went && strcmp(slot.own_file_name, d.name) == 0) memset(slot.own_file_name, 0, 261);
+      if (gone && strcmp(slot.partner_file_name, d.name) == 0) {
+        memset(slot.partner_file_name, 0, 261);
+      }
+    }
+  }
 }
 
 }  // namespace
 
-void slot_set_name(int slot, const char* name) {
-  ResourceLockHold hold;
-  copy_name(check_slots[slot].own_file_name, name);
-}
-
-void name_check_file(const RunOptions* options, const char* folder, int32_t n, CheckFileName* name) {
-  memset(name, 0, sizeof *name);
-  if (make_check_file_name(options->mode, folder, n, name->path) == 0) {
-    memcpy(name->shown, name->path, sizeof name->path);
-    return;
-  }
-  name->error = GetLastError();
-  format_check_file_name(options->mode, folder, n, name->shown, sizeof name->shown);
-}
-
-HANDLE announce_and_open(int msg, const CheckFileName& name, HANDLE* field, DWORD disposition) {
-  report_message(msg, name.shown);
-  if (name.error != 0) {
-    SetLastError(name.error);
-    return INVALID_HANDLE_VALUE;
-  }
-  return slot_open(field, name.path, disposition);
-}
-
-HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]) {
-  CheckFileName check;
-  name_check_file(options, folder, 0, &check);
-  memcpy(name, check.path, sizeof check.path);
-  slot_set_name(0, check.path);
-  // "The file will now be opened. (%s)"
-  return announce_and_open(10, check, &check_slots[0].own_handle, OPEN_ALWAYS);
-}
-
-void slot_set_partner_name(int slot, const char* name) {
-  ResourceLockHold hold;
-  copy_name(partner_file_names[slot], name);
-}
-
-HANDLE slot_open(HANDLE* field, const char* name, DWORD disposition) {
-  // Outside resource_lock: on a slow share an open takes long, and a console
-  // handler must not wait behind it for the lock.  It waits for the open
-  // instead, which ends with the handle in its slot.
-  begin_file_call();
-  HANDLE file = open_test_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               disposition);
-  const DWORD error = GetLastError();
+int single_cleanup(int slot) {
+  CheckFileSlot& s = check_slots[slot];
   {
     ResourceLockHold hold;
-    *field = file;
-    end_file_call();
+    release_slot_handles(&s);
   }
-  SetLastError(error);
-  return file;
+  finish_slot_sync(&s);
+  DeletedFiles deleted;
+  delete_slot_files(&deleted);
+  for (int i = 0; i < deleted.count; ++i) report_message(kMsgDeleted, deleted.names[i]);
+  return 0;
 }
 
-void slot_close_handle(HANDLE* field) {
-  const DWORD error = GetLastError();
-  {
-    ResourceLockHold hold;
-    close_handle(field);
-  }
-  SetLastError(error);
-}
-
-void slot_set_sync_state(int slot, SyncState* state) {
+// Registered once by every single-host test and once by each participant of
+// the paired lock sequence, and called once per registration.
+//
+// Every call cleans both slots, not only the one its count would select: a
+// participant can register while the other has not yet (it is still pairing
+// up, or has already left), and then a lone call must clean the slot of the
+// participant that did register, whichever role it drew.  Cleaning is
+// idempotent, so a second call finds nothing left; a third does nothing.
+BOOL WINAPI single_ctrl_handler(DWORD /*control_type*/) {
   ResourceLockHold hold;
-  check_slots[slot].sync_state = state;
+  if (interrupt_count >= 2) return FALSE;
+  // The tests' threads stop before anything they hold is released: none of
+  // them reports a handle closed or a partner torn down under it.
+  stop_working_threads();
+  for (CheckFileSlot& slot : check_slots) release_slot_handles(&slot);
+  // The check files go while the synchronisation is torn down: on a slow
+  // share each deletion takes a round trip.  Not reported: the handler's
+  // thread prints nothing.
+  DeletionBatch batch;
+  start_slot_deletions(&batch);
+  for (CheckFileSlot& slot : check_slots) {
+    if (slot.sync_state != nullptr) {
+      // The other participant is not waited for; the process is about to end.
+      sync_teardown(slot.sync_state, 1);
+      slot.sync_state = nullptr;
+    }
+  }
+  finish_slot_deletions(&batch);
+  ++interrupt_count;
+  return FALSE;
 }

@@ -1,33 +1,23 @@
 // The closing handshake: the first party out leaves the end-wait file and
 // waits until it is gone; the last party out deletes both files.
-#include "fileops/null_dacl.h"
+#include "base/process_end.h"
+#include "fileops/fileops.h"
 #include "sync/master_file.h"
-#include "sync/process_end.h"
 
 namespace {
 
 // Waits until the partner is outside any rendezvous: byte 3 taken exclusively
 // under the guard, then released.  Returns with the guard held.
 int wait_until_outside_rendezvous(SyncState* state, time_t start, ErrorInfo* error) {
-  for (;;) {
+  return poll_until(state, start, error, [&] {
     if (take_guard(state, start, error) != 0) return -1;
-    if (lock_master_byte(state->master_file, kInRendezvousByte, 1)) {
-      if (unlock_master_byte(state->master_file, kInRendezvousByte)) return 0;
-      set_error(error, kErrUnlock, GetLastError());
-      return -1;
-    }
-    const DWORD failure = GetLastError();
-    if (failure != ERROR_LOCK_VIOLATION) {
-      set_error(error, kErrExclusiveLock, failure);
-      return -1;
-    }
-    if (!release_guard(state, error)) return -1;
-    if (time_limit_exceeded(start, state->timeout_sec)) {
-      set_error(error, kErrTimedOut, 0);
-      return -1;
-    }
-    Sleep(100);
-  }
+    const int taken = take_master_byte(state->master_file, kInRendezvousByte, error);
+    if (taken < 0) return -1;
+    if (taken == 0) return release_guard(state, error) ? 0 : -1;
+    if (unlock_master_byte(state->master_file, kInRendezvousByte)) return 1;
+    set_error(error, kErrUnlockFailed, GetLastError());
+    return -1;
+  });
 }
 
 void create_endwait_file(const char* name) {
@@ -47,36 +37,34 @@ bool file_exists(const char* name) { return GetFileAttributesA(name) != INVALID_
 
 // First party out: the partner lives and will delete both files.
 int finish_first(SyncState* state, time_t start) {
-  report_line(message_text(43));  // "A termination synchronization file will now be created."
+  report_line(message_text(kMsgCreatingEndWaitFile));
   create_endwait_file(state->endwait_name);
-  report_line(message_text(15));  // "Processing to release the resource will now be performed."
+  report_line(message_text(kMsgReleasingResources));
   sync_teardown(state, 0);  // this party's presence byte is free from here on
-  report_line(message_text(79));  // "The system waits until processing of the remote host ends."
-  while (file_exists(state->endwait_name)) {
-    if (time_limit_exceeded(start, state->timeout_sec)) {
-      const ErrorInfo error = {kErrTimedOut, 0};
-      report_error(&error);
-      release_record(state);
-      return -1;
-    }
-    Sleep(100);
+  report_line(message_text(kMsgWaitingForPartnerEnd));
+  ErrorInfo error = {0, 0};
+  if (poll_until(state, start, &error,
+                 [&] { return file_exists(state->endwait_name) ? 0 : 1; }) != 0) {
+    report_error(&error);
+    release_record(state);
+    return -1;
   }
   release_record(state);
-  report_line(message_text(99));  // "Termination processing for synchronization ended successfully."
+  report_line(message_text(kMsgSyncFinished));
   return 0;
 }
 
 // Last party out, or any failure: release, close and, when `do_delete`,
 // delete both files.
 int finish_last(SyncState* state, const ErrorInfo* error, int do_delete) {
-  report_line(message_text(15));  // "Processing to release the resource will now be performed."
+  report_line(message_text(kMsgReleasingResources));
   teardown_by_owner(state, do_delete);
   release_record(state);
   if (error->code != 0) {
     report_error(error);
     return -1;
   }
-  report_line(message_text(99));  // "Termination processing for synchronization ended successfully."
+  report_line(message_text(kMsgSyncFinished));
   return 0;
 }
 
@@ -85,27 +73,23 @@ int finish_last(SyncState* state, const ErrorInfo* error, int do_delete) {
 int sync_finish(SyncState* state) {
   const time_t start = sync_clock();
   ErrorInfo error = {0, 0};
-  report_line(message_text(100));  // "Termination processing for synchronization will now start."
+  report_line(message_text(kMsgSyncFinishing));
   if (state->master_file == INVALID_HANDLE_VALUE) return finish_last(state, &error, 1);
 
-  report_line(message_text(78));  // "The remote host will now be checked for whether it can accept the termination processing."
+  report_line(message_text(kMsgCheckingPartnerCanEnd));
   if (wait_until_outside_rendezvous(state, start, &error) != 0) {
     return finish_last(state, &error, 1);
   }
 
-  report_line(message_text(81));  // "The living state of the remote host will now be checked."
+  report_line(message_text(kMsgCheckingPartnerLives));
   if (state->own_presence_byte == 0) return finish_last(state, &error, 1);  // never paired
-  switch (probe_master_byte(state->master_file, state->partner_presence_byte)) {
-    case Probe::kHeld:
-      return finish_first(state, start);
-    case Probe::kGranted:
-      unlock_master_byte(state->master_file, state->partner_presence_byte);
-      return finish_last(state, &error, 1);
-    case Probe::kFailed:
-      break;
+  const int gone = take_master_byte(state->master_file, state->partner_presence_byte, &error);
+  if (gone == 0) return finish_first(state, start);
+  if (gone > 0) {
+    unlock_master_byte(state->master_file, state->partner_presence_byte);
+    return finish_last(state, &error, 1);
   }
   // Whether the partner lives is unknown: fail as a rendezvous does, and
   // delete nothing that a live partner may still use.
-  set_error(&error, kErrExclusiveLock, GetLastError());
   return finish_last(state, &error, 0);
 }

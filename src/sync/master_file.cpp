@@ -1,6 +1,17 @@
 // Single-byte locks on the master file, the time limit and the guard byte.
 #include "sync/master_file.h"
 
+#include "fileops/fileops.h"
+
+HANDLE open_sync_file(const char* name) {
+  NullDaclAttributes security;
+  init_null_dacl(&security);
+  // Not overlapped: every lock on the master file answers at once.  No delete
+  // sharing: nobody deletes the master file while another party has it open.
+  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     &security.attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 namespace {
 
 OVERLAPPED record_at(int32_t offset) {
@@ -22,9 +33,17 @@ BOOL unlock_master_byte(HANDLE master, int32_t offset) {
   return UnlockFileEx(master, 0, 1, 0, &record);
 }
 
-Probe probe_master_byte(HANDLE master, int32_t offset) {
-  if (lock_master_byte(master, offset, 1)) return Probe::kGranted;
-  return GetLastError() == ERROR_LOCK_VIOLATION ? Probe::kHeld : Probe::kFailed;
+void set_error(ErrorInfo* error, int32_t code, DWORD system_error) {
+  error->code = code;
+  error->system_error = static_cast<int32_t>(system_error);
+}
+
+int take_master_byte(HANDLE master, int32_t offset, ErrorInfo* error) {
+  if (lock_master_byte(master, offset, 1)) return 1;
+  const DWORD failure = GetLastError();
+  if (failure == ERROR_LOCK_VIOLATION) return 0;
+  set_error(error, kErrExclusiveNoWait, failure);
+  return -1;
 }
 
 time_t sync_clock() { return time(nullptr); }
@@ -33,33 +52,17 @@ bool time_limit_exceeded(time_t start, int32_t timeout_sec) {
   return timeout_sec != 0 && sync_clock() - start > timeout_sec;
 }
 
-void set_error(ErrorInfo* error, int32_t code, DWORD system_error) {
-  error->code = code;
-  error->system_error = static_cast<int32_t>(system_error);
-}
-
 int take_guard(SyncState* state, time_t start, ErrorInfo* error) {
-  for (;;) {
-    if (lock_master_byte(state->master_file, kGuardByte, 1)) {
-      state->holds_guard = 1;
-      return 0;
-    }
-    const DWORD failure = GetLastError();
-    if (failure != ERROR_LOCK_VIOLATION) {
-      set_error(error, kErrExclusiveLock, failure);
-      return -1;
-    }
-    if (time_limit_exceeded(start, state->timeout_sec)) {
-      set_error(error, kErrTimedOut, 0);
-      return -1;
-    }
-    Sleep(100);
-  }
+  return poll_until(state, start, error, [&] {
+    const int taken = take_master_byte(state->master_file, kGuardByte, error);
+    if (taken > 0) state->holds_guard = 1;
+    return taken;
+  });
 }
 
 BOOL release_guard(SyncState* state, ErrorInfo* error) {
   state->holds_guard = 0;
   if (unlock_master_byte(state->master_file, kGuardByte)) return TRUE;
-  set_error(error, kErrUnlock, GetLastError());
+  set_error(error, kErrUnlockFailed, GetLastError());
   return FALSE;
 }

@@ -1,6 +1,6 @@
 // The few moves every step of the handshake is made of: one-byte locks on
-// the master file (byte meanings in rendezvous.cpp), the time limit and the
-// guard byte.  Internal to the synchronisation.
+// the master file (byte meanings in rendezvous.cpp), the time limit, the
+// poll and the guard byte.  Internal to the synchronisation.
 //
 // Every request carries LOCKFILE_FAIL_IMMEDIATELY and answers at once; a
 // byte the other party holds shows as ERROR_LOCK_VIOLATION.
@@ -18,46 +18,48 @@ enum : int32_t {
   kInRendezvousByte = 3,
 };
 
-// Error codes of the synchronisation.
-enum : int32_t {
-  kErrEnvFileOpen = 4,
-  kErrUnlock = 10,
-  kErrExclusiveLock = 15,
-  kErrSharedLock = 16,
-  kErrNoMemory = 20,
-  kErrHostName = 21,
-  kErrTimedOut = 22,
-  kErrPartnerEnded = 24,
-};
-
 // One byte at `offset`, exclusive or shared, never waiting.  FALSE with the
 // reason in GetLastError.
 BOOL lock_master_byte(HANDLE master, int32_t offset, int exclusive);
 BOOL unlock_master_byte(HANDLE master, int32_t offset);
 
-// Whether the other party holds `offset`: an exclusive request that the
-// caller releases again at once when it is granted (kGranted).  kFailed: the
-// request failed otherwise, reason in GetLastError.
-enum class Probe { kHeld, kGranted, kFailed };
-Probe probe_master_byte(HANDLE master, int32_t offset);
+void set_error(ErrorInfo* error, int32_t code, DWORD system_error);
+
+// `offset` taken exclusively: 1; 0 when the other party holds it; -1 with
+// *error = {15, error} when the request failed otherwise.  A probe of
+// whether the other party holds a byte releases it again at once when taken.
+int take_master_byte(HANDLE master, int32_t offset, ErrorInfo* error);
 
 // Wall-clock seconds, as the other host counts them.
 time_t sync_clock();
 // More than timeout_sec whole seconds since `start`; never when timeout_sec is 0.
 bool time_limit_exceeded(time_t start, int32_t timeout_sec);
 
-// Takes the guard byte, trying every 100 ms.  0 with holds_guard set; -1 with
-// *error = {22, 0} once the time limit is exceeded or {15, error} when the
-// request fails otherwise.  Reports nothing.
+// Every wait of the handshake: `attempt` now and then every 100 ms until it
+// settles (1 done: 0; -1 failed, *error set by the attempt: -1), or until
+// the time limit since `start` is exceeded (*error = {22, 0}: -1).
+template <class Attempt>
+int poll_until(const SyncState* state, time_t start, ErrorInfo* error, Attempt attempt) {
+  for (;;) {
+    const int settled = attempt();
+    if (settled != 0) return settled > 0 ? 0 : -1;
+    if (time_limit_exceeded(start, state->timeout_sec)) {
+      set_error(error, kErrTimedOut, 0);
+      return -1;
+    }
+    Sleep(100);
+  }
+}
+
+// Takes the guard byte (poll_until): 0 with holds_guard set, or -1 with
+// *error set.  Reports nothing.
 int take_guard(SyncState* state, time_t start, ErrorInfo* error);
 // Clears holds_guard and releases byte 0.  FALSE with *error = {10, error}.
 BOOL release_guard(SyncState* state, ErrorInfo* error);
 
-void set_error(ErrorInfo* error, int32_t code, DWORD system_error);
-
 // Records come from VirtualAlloc and are known as live until released
-// (live_records.cpp).  allocate_record gives nullptr with the reason in the
-// last error.  record_is_live: the caller holds resource_lock.
+// (records.cpp).  allocate_record gives nullptr with the reason in the last
+// error.  record_is_live: the caller holds resource_lock.
 SyncState* allocate_record();
 void release_record(SyncState* state);
 bool record_is_live(const SyncState* state);

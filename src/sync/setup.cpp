@@ -1,9 +1,10 @@
-// Pairing two parties on the master file of the -h folder.
+// Pairing two parties on the master file of the -h folder, and the console
+// handler that tears down the set-ups an interrupt meets.
 #include <cstdio>
 
-#include "driver/run_options.h"
+#include "base/process_end.h"
+#include "base/run_options.h"
 #include "sync/master_file.h"
-#include "sync/process_end.h"
 
 SyncSetupSlot sync_setup_slots[2];
 
@@ -35,7 +36,7 @@ bool make_sync_names(SyncState* state, int32_t mode, const char* folder, const c
 // Opens the master file and runs the first rendezvous; reports its failure.
 int pair_up(SyncState* state, int32_t mode, const char* folder) {
   ErrorInfo error = {0, 0};
-  report_line(message_text(94));  // "The file name of a synchronization file will now be generated."
+  report_line(message_text(kMsgNamingSyncFiles));
   char host[256] = {};
   if (mode == kModeSingle) {
     DWORD host_size = sizeof(host);
@@ -47,9 +48,9 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
   }
   const bool named = make_sync_names(state, mode, folder, host);
 
-  report_line(message_text(96));  // "The synchronization file will now be opened."
+  report_line(message_text(kMsgOpeningSyncFile));
   if (!named) {
-    set_error(&error, kErrEnvFileOpen, ERROR_FILENAME_EXCED_RANGE);
+    set_error(&error, kErrShareFileNotOpened, ERROR_FILENAME_EXCED_RANGE);
     report_error(&error);
     return -1;
   }
@@ -58,7 +59,7 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
   const DWORD open_error = GetLastError();
   end_file_call();
   if (state->master_file == INVALID_HANDLE_VALUE) {
-    set_error(&error, kErrEnvFileOpen, open_error);
+    set_error(&error, kErrShareFileNotOpened, open_error);
     report_error(&error);
     return -1;
   }
@@ -68,22 +69,27 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
 
 }  // namespace
 
-SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, SyncKeeper keep) {
-  report_line(message_text(106));  // "Initial processing for synchronization will now start."
+SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, SyncKeeper keep,
+                      const void* context) {
+  report_line(message_text(kMsgSyncSetupStarting));
   enter_working_frame();
 
   // The record is ready before the console handler can reach it.
-  EnterCriticalSection(&resource_lock);
-  SyncSetupSlot& slot = sync_setup_slots[sync_setup_slots[0].state == nullptr ? 0 : 1];
-  SyncState* state = allocate_record();
-  const DWORD alloc_error = GetLastError();
-  if (state != nullptr) {
-    *state = SyncState{};
-    state->master_file = INVALID_HANDLE_VALUE;
-    state->timeout_sec = timeout_sec;
+  SyncSetupSlot* slot;
+  SyncState* state;
+  DWORD alloc_error;
+  {
+    ResourceLockHold hold;
+    slot = &sync_setup_slots[sync_setup_slots[0].state == nullptr ? 0 : 1];
+    state = allocate_record();
+    alloc_error = GetLastError();
+    if (state != nullptr) {
+      *state = SyncState{};
+      state->master_file = INVALID_HANDLE_VALUE;
+      state->timeout_sec = timeout_sec;
+    }
+    slot->state = state;
   }
-  slot.state = state;
-  LeaveCriticalSection(&resource_lock);
   if (state == nullptr) {
     const ErrorInfo error = {kErrNoMemory, static_cast<int32_t>(alloc_error)};
     report_error(&error);
@@ -97,17 +103,32 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, Syn
 
   // Out of the table and into the caller's keeping in one step: a console
   // handler finds the record in one place or the other.
-  EnterCriticalSection(&resource_lock);
-  if (paired != 0) {
-    release_record(state);
-  } else if (keep != nullptr) {
-    keep(state);
+  {
+    ResourceLockHold hold;
+    if (paired != 0) {
+      release_record(state);
+    } else if (keep != nullptr) {
+      keep(state, context);
+    }
+    slot->state = nullptr;
   }
-  slot.state = nullptr;
-  LeaveCriticalSection(&resource_lock);
   SetConsoleCtrlHandler(sync_console_handler, FALSE);
   leave_working_frame();
   if (paired != 0) return nullptr;
-  report_line(message_text(105));  // "Initial processing for synchronization ended successfully."
+  report_line(message_text(kMsgSyncSetupDone));
   return state;
+}
+
+BOOL WINAPI sync_console_handler(DWORD /*control_type*/) {
+  ResourceLockHold hold;
+  // Every working thread, the set-ups' among them, stops before anything is
+  // torn down: no thread touches a record once it is torn down, and none
+  // meets a partner torn down under it.
+  stop_working_threads();
+  for (SyncSetupSlot& slot : sync_setup_slots) {
+    if (slot.state == nullptr) continue;
+    sync_teardown(slot.state, 1);  // torn down, never released: its thread still points at it
+    slot.state = nullptr;
+  }
+  return FALSE;  // the handlers registered before, and at last the system, end the process
 }

@@ -28,14 +28,15 @@ struct SyncSetupSlot {
 };
 extern SyncSetupSlot sync_setup_slots[2];
 
-// Called under resource_lock at the moment a paired record leaves the set-up's
-// table, to put it where the caller's own console handler finds it: a console
-// event at any moment then reaches the record.
-typedef void (*SyncKeeper)(SyncState* state);
+// Called under resource_lock, with the caller's `context`, at the moment a
+// paired record leaves the set-up's table, to put it where the caller's own
+// console handler finds it: a console event at any moment then reaches the
+// record.
+typedef void (*SyncKeeper)(SyncState* state, const void* context);
 // On success the record has been handed to `keep` (when given).  The caller
 // does not hold resource_lock.
 SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec,
-                      SyncKeeper keep = nullptr);
+                      SyncKeeper keep = nullptr, const void* context = nullptr);
 // Under resource_lock, for console handlers and callers that hold it.
 void sync_teardown(SyncState* state, int do_delete);
 HANDLE open_sync_file(const char* name);

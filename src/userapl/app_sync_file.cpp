@@ -2,10 +2,10 @@
 // console control handler that runs that clean-up on an interrupt.
 #include <string.h>
 
-#include "report/scope_guard.h"
-#include "sync/process_end.h"
+#include "base/process_end.h"
+#include "report/catalogue.h"
+#include "report/report.h"
 #include "userapl/app_sync_file.h"
-#include "userapl/catalogue_ids.h"
 
 HANDLE app_sync_file_handle = INVALID_HANDLE_VALUE;
 char app_sync_file_name[261];
@@ -14,8 +14,7 @@ void userapl_cleanup() {
   char deleted[sizeof app_sync_file_name] = "";
   {
     // The handler and the check's thread never release the file at once.
-    EnterCriticalSection(&resource_lock);
-    ScopeGuard leave([] { LeaveCriticalSection(&resource_lock); });
+    ResourceLockHold hold;
     if (app_sync_file_handle != INVALID_HANDLE_VALUE && CloseHandle(app_sync_file_handle)) {
       app_sync_file_handle = INVALID_HANDLE_VALUE;
     }
@@ -31,8 +30,7 @@ void userapl_cleanup() {
 }
 
 BOOL WINAPI userapl_ctrl_handler(DWORD /*control_type*/) {
-  EnterCriticalSection(&resource_lock);
-  ScopeGuard leave([] { LeaveCriticalSection(&resource_lock); });
+  ResourceLockHold hold;
   // The check's thread stops first (after a creation of the file that is
   // under way): it then creates no file that this clean-up would miss, and
   // does not take the person's silence for an answer once the file is gone.

@@ -4,7 +4,7 @@
 #ifndef ZARN_USERAPL_APP_SYNC_FILE_H
 #define ZARN_USERAPL_APP_SYNC_FILE_H
 
-#include "driver/run_options.h"
+#include "base/run_options.h"
 #include "platform/win32.h"
 #include "report/report.h"
 

@@ -5,11 +5,12 @@
 // wait_for_sync_file_deletion.
 #include <string.h>
 
+#include "base/process_end.h"
+#include "base/scope_guard.h"
 #include "fileops/fileops.h"
-#include "report/scope_guard.h"
-#include "sync/process_end.h"
+#include "report/catalogue.h"
+#include "report/report.h"
 #include "userapl/app_sync_file.h"
-#include "userapl/catalogue_ids.h"
 #include "userapl/userapl.h"
 
 namespace {
@@ -140,8 +141,7 @@ const LinkageGroup kGroups[] = {app_opens_tools_file, tool_opens_for_read,
 
 int run_external_application_check(const RunOptions* options) {
   {
-    EnterCriticalSection(&resource_lock);
-    ScopeGuard leave([] { LeaveCriticalSection(&resource_lock); });
+    ResourceLockHold hold;
     app_sync_file_handle = INVALID_HANDLE_VALUE;
     memset(app_sync_file_name, 0, sizeof app_sync_file_name);
   }

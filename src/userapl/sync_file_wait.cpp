@@ -4,11 +4,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/process_end.h"
+#include "base/scope_guard.h"
 #include "fileops/fileops.h"
-#include "report/scope_guard.h"
-#include "sync/process_end.h"
+#include "report/catalogue.h"
+#include "report/report.h"
 #include "userapl/app_sync_file.h"
-#include "userapl/catalogue_ids.h"
 
 namespace {
 
@@ -46,8 +47,7 @@ bool name_sync_file(const char* target_file, char* name, size_t size) {
 // an interrupt's clean-up waits for it, and finds the file by its name.
 DWORD create_sync_file(const char* name) {
   {
-    EnterCriticalSection(&resource_lock);
-    ScopeGuard leave([] { LeaveCriticalSection(&resource_lock); });
+    ResourceLockHold hold;
     snprintf(app_sync_file_name, sizeof app_sync_file_name, "%s", name);
   }
   begin_file_call();

@@ -3,7 +3,7 @@
 #ifndef ZARN_USERAPL_USERAPL_H
 #define ZARN_USERAPL_USERAPL_H
 
-#include "driver/run_options.h"
+#include "base/run_options.h"
 
 // Leads the person through the five processing groups.  0 when all passed,
 // 1 when one was NG, -1 when a wait for the person failed (the later groups

@@ -8,7 +8,8 @@
 #include <tuple>
 #include <vector>
 
-#include "driver/run_options.h"
+#include "base/run_options.h"
+#include "platform/win32.h"
 
 TEST(CheckName, FormsAndLengthLimit) {
   char host[256] = {};

@@ -10,16 +10,13 @@
 
 #include "fileops/fileops.h"
 #include "support/temp_dir.h"
+#include "support/wine.h"
 
 namespace {
 
 using Outcome = std::tuple<int, int32_t, int32_t>;  // result, ErrorInfo code, system error
 const Outcome kOk(0, 0, 0);
-#ifdef _WIN32
-const bool kWine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-#else
-const bool kWine = false;
-#endif
+const bool kWine = on_wine();
 
 class LockTest : public ::testing::Test {
  protected:

@@ -15,6 +15,7 @@
 #include "platform/win32.h"
 #include "support/child.h"
 #include "support/temp_dir.h"
+#include "support/wine.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -26,15 +27,6 @@
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kRW = GENERIC_READ | GENERIC_WRITE;
 constexpr int kLong = 20000;  // a bound against hangs, never a speed requirement
-
-inline bool on_wine() {
-#ifdef _WIN32
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version") != NULL;
-#else
-  return false;
-#endif
-}
 
 inline DWORD error_of(BOOL ok) { return ok ? 0 : GetLastError(); }
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/run_options.h"
+#include "base/run_options.h"
 #include "report/report.h"
 #include "support/child.h"
 #include "support/temp_dir.h"

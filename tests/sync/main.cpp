@@ -1,5 +1,5 @@
 // Its own main: the tests re-run this binary as partner processes (support/child.h).
-#include "driver/run_options.h"
+#include "base/process_end.h"
 #include "support/child.h"
 
 int main(int argc, char** argv) {

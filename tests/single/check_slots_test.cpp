@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/process_end.h"
 #include "fileops/check_name.h"
 #include "report/report.h"
-#include "single/single_tests.h"
-#include "single/slot_ops.h"
+#include "single/check_slots.h"
+#include "single/single_check.h"
 #include "support/temp_dir.h"
-#include "sync/process_end.h"
 
 namespace {
 
@@ -24,8 +24,7 @@ class SlotTest : public ::testing::Test {
     output_enabled = 1;
     interrupt_count = 0;
     reset_process_end();
-    prepare_slot(0);
-    prepare_slot(1);
+    for (CheckFileSlot& slot : check_slots) prepare_slot(&slot);
   }
   void TearDown() override {
     ResourceLockHold hold;
@@ -52,8 +51,8 @@ TEST_F(SlotTest, CleanupClosesOnceDeletesAndKeepsAFileStillOpenElsewhere) {
   HANDLE handle = slot_open(&check_slots[0].own_handle, own.c_str(), OPEN_ALWAYS);
   HANDLE elsewhere;  // opened, as every check file, without delete sharing
   ASSERT_NE(INVALID_HANDLE_VALUE, slot_open(&elsewhere, held.c_str(), OPEN_ALWAYS));
-  slot_set_name(0, own.c_str());
-  slot_set_name(1, held.c_str());
+  slot_set_name(check_slots[0].own_file_name, own.c_str());
+  slot_set_name(check_slots[1].own_file_name, held.c_str());
 
   single_cleanup(0);
   EXPECT_EQ(INVALID_HANDLE_VALUE, check_slots[0].own_handle);
@@ -80,7 +79,7 @@ TEST_F(SlotTest, HandlerCleansBothParticipantsAndDoesNothingOnAThirdCall) {
   for (int i = 0; i < 2; ++i) {
     slot_open(&check_slots[i].own_handle, names[i].c_str(), OPEN_ALWAYS);
     slot_open(&check_slots[i].partner_handle, names[1 - i].c_str(), OPEN_ALWAYS);
-    slot_set_name(i, names[i].c_str());
+    slot_set_name(check_slots[i].own_file_name, names[i].c_str());
     check_slots[records[i]->role].sync_state = records[i];
   }
   ASSERT_EQ(3u, dir_.entries().size());  // the master file and both check files
@@ -99,7 +98,7 @@ TEST_F(SlotTest, HandlerCleansBothParticipantsAndDoesNothingOnAThirdCall) {
   EXPECT_EQ("", log()) << "the handler's thread printed";
 
   ASSERT_TRUE(std::ofstream(dir_.file("later")).good());
-  slot_set_name(0, dir_.file("later").c_str());
+  slot_set_name(check_slots[0].own_file_name, dir_.file("later").c_str());
   EXPECT_FALSE(interrupt());
   EXPECT_EQ(2u, interrupt_count);
   EXPECT_EQ(std::vector<std::string>{"later"}, dir_.entries());

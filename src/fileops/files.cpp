@@ -1,6 +1,29 @@
-#include "fileops/deletion_batch.h"
-
+// Opening and closing check files, the null DACL, deletions made at once.
 #include <string.h>
+
+#include "fileops/fileops.h"
+
+void init_null_dacl(NullDaclAttributes* out) {
+  InitializeSecurityDescriptor(&out->descriptor, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&out->descriptor, TRUE, nullptr, FALSE);
+  out->attributes.nLength = sizeof(out->attributes);
+  out->attributes.lpSecurityDescriptor = &out->descriptor;
+  out->attributes.bInheritHandle = FALSE;
+}
+
+HANDLE open_test_file(const char* name, DWORD access, DWORD share, DWORD disposition) {
+  NullDaclAttributes security;
+  init_null_dacl(&security);
+  return CreateFileA(name, access, share, &security.attributes, disposition, FILE_FLAG_OVERLAPPED,
+                     nullptr);
+}
+
+int close_handle(HANDLE* file) {
+  if (*file == INVALID_HANDLE_VALUE) return kOpFailed;
+  if (!CloseHandle(*file)) return kOpFailed;
+  *file = INVALID_HANDLE_VALUE;
+  return kOpOk;
+}
 
 namespace {
 

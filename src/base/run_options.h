@@ -1,10 +1,9 @@
-// The run's options and the few process-wide things every test shares.
-#ifndef ZARN_DRIVER_RUN_OPTIONS_H
-#define ZARN_DRIVER_RUN_OPTIONS_H
+// The words every module shares: the run's options and the mode, target and
+// result types.
+#ifndef ZARN_BASE_RUN_OPTIONS_H
+#define ZARN_BASE_RUN_OPTIONS_H
 
 #include <stdint.h>
-
-#include "platform/win32.h"
 
 // CheckMode: what a run does, and how check files are named.
 enum : int32_t { kModeSingle = 1, kModeDouble = 2, kModeUserApl = 3 };
@@ -23,9 +22,5 @@ struct RunOptions {
   int32_t timeout_sec;   // -t: 10 to 600, 30 when absent
   char log_file[260];    // -o; empty for the console
 };
-
-// Serialises every clean-up between working threads and console control
-// handlers.  Initialised by validate_options, deleted by main.
-extern CRITICAL_SECTION resource_lock;
 
 #endif

@@ -1,22 +1,11 @@
 // The single-host open tests: the creation dispositions on one check file.
-#include "fileops/fileops.h"
+#include "base/scope_guard.h"
+#include "fileops/check_name.h"
 #include "report/report.h"
-#include "report/scope_guard.h"
 #include "single/check_slots.h"
-#include "single/single_tests.h"
-#include "single/slot_ops.h"
+#include "single/single_check.h"
 
 namespace {
-
-const int kMsgOpening = 10;
-const int kGroupOpenExisting = 51;
-const int kGroupCreateExisting = 52;
-const int kGroupOpenMissing = 53;
-const int kGroupCreateMissing = 54;
-const int32_t kErrShareNotOpened = 4;
-const int32_t kErrPathNotOpened = 5;
-const int32_t kErrPathWronglyOpened = 7;
-const int32_t kErrPathOpenError = 9;
 
 // Prints message 10 and opens the check file into slot 0; the reason of a
 // failure stays in the last error.
@@ -38,10 +27,10 @@ int expect_refusal(int group, const CheckFileName& name, DWORD disposition, DWOR
   GroupGuard g(group);
   if (open_case_file(name, disposition) == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    report_code(kErrPathOpenError, error, error == refusal);
+    report_code(kErrPathFileOpenError, error, error == refusal);
     if (error != refusal) g.result = kResultNg;
   } else {
-    report_code(kErrPathWronglyOpened, 0, false);
+    report_code(kErrPathFileWronglyOpened, 0, false);
     slot_close_handle(&check_slots[0].own_handle);
     g.result = kResultNg;
   }
@@ -66,11 +55,11 @@ int single_open_tests(const RunOptions* options, int32_t target) {
   const bool path = target == kTargetPath;
   const char* folder = path ? options->target_path : options->share_path;
 
-  enter_slot_test(0);
-  ScopeGuard end([] { leave_slot_test(0); });
+  enter_slot_test();
+  ScopeGuard end([] { leave_slot_test(); });
   CheckFileName name;
-  name_check_file(options, folder, 0, &name);
-  slot_set_name(0, name.path);
+  name_check_file(options->mode, folder, 0, &name);
+  slot_set_name(check_slots[0].own_file_name, name.path);
 
   int result = kResultOk;
   if (path) {
@@ -78,12 +67,12 @@ int single_open_tests(const RunOptions* options, int32_t target) {
   }
   // Without the file the remaining cases mean nothing.
   if (expect_open(kGroupCreateMissing, name, CREATE_NEW,
-                  path ? kErrPathNotOpened : kErrShareNotOpened) != kResultOk) {
+                  path ? kErrPathFileNotOpened : kErrShareFileNotOpened) != kResultOk) {
     return kResultNg;
   }
   if (path) {
     result |= expect_refusal(kGroupCreateExisting, name, CREATE_NEW, ERROR_FILE_EXISTS);
-    result |= expect_open(kGroupOpenExisting, name, OPEN_EXISTING, kErrPathNotOpened);
+    result |= expect_open(kGroupOpenExisting, name, OPEN_EXISTING, kErrPathFileNotOpened);
   }
   return result;
 }

@@ -1,29 +1,18 @@
 // The deletion test: a file this process created and closed can be deleted.
-#include "fileops/check_name.h"
-#include "fileops/fileops.h"
+#include "base/scope_guard.h"
 #include "report/report.h"
-#include "report/scope_guard.h"
 #include "single/check_slots.h"
-#include "single/single_tests.h"
-#include "single/slot_ops.h"
-
-namespace {
-const int kMsgDeleted = 11;
-const int kMsgClosing = 13;
-const int kGroupDeleteOwn = 61;
-const int32_t kErrPathNotOpened = 5;
-const int32_t kErrDeleteFailed = 23;
-}  // namespace
+#include "single/single_check.h"
 
 int single_deletion_test(const RunOptions* options) {
-  enter_slot_test(0);
+  enter_slot_test();
   // After a successful deletion the name is still in the slot; the
   // clean-up's second attempt then fails quietly.
-  ScopeGuard end([] { leave_slot_test(0); });
+  ScopeGuard end([] { leave_slot_test(); });
   char name[261] = {0};
   HANDLE file = open_own_check_file(options, options->target_path, name);
   if (file == INVALID_HANDLE_VALUE) {
-    const ErrorInfo error{kErrPathNotOpened, static_cast<int32_t>(GetLastError())};
+    const ErrorInfo error{kErrPathFileNotOpened, static_cast<int32_t>(GetLastError())};
     report_error(&error);
     return kResultNg;
   }

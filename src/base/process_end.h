@@ -1,4 +1,5 @@
-// The end of an interrupted run.
+// What every clean-up of the process shares: resource_lock, and the end of
+// an interrupted run.
 //
 // A console control handler runs on a thread of its own while the tests go
 // on.  Before it releases anything, it stops the threads that work on check
@@ -9,8 +10,23 @@
 // delete files outside resource_lock and announces them here, so that the
 // handler waits for them without holding resource_lock, and never behind one
 // of them for it.
-#ifndef ZARN_SYNC_PROCESS_END_H
-#define ZARN_SYNC_PROCESS_END_H
+#ifndef ZARN_BASE_PROCESS_END_H
+#define ZARN_BASE_PROCESS_END_H
+
+#include "platform/win32.h"
+
+// Serialises every clean-up between working threads and console control
+// handlers.  Initialised by validate_options, deleted by main.
+extern CRITICAL_SECTION resource_lock;
+
+// Holds resource_lock for the life of the scope.
+class ResourceLockHold {
+ public:
+  ResourceLockHold() { EnterCriticalSection(&resource_lock); }
+  ~ResourceLockHold() { LeaveCriticalSection(&resource_lock); }
+  ResourceLockHold(const ResourceLockHold&) = delete;
+  ResourceLockHold& operator=(const ResourceLockHold&) = delete;
+};
 
 // A working thread's frame (a test, a set-up); frames nest.  A thread is
 // stopped by the clean-up while it is inside one.  Once the process is
@@ -26,9 +42,9 @@ void begin_file_call();
 void end_file_call();
 
 // A console handler's first step, with resource_lock held (once: it is left
-// while waiting): from here on the process is ending.  Waits until no file call is under way (resource_lock
-// left meanwhile), then suspends every working thread but the caller.  Later
-// calls find nothing more to do.
+// while waiting): from here on the process is ending.  Waits until no file
+// call is under way (resource_lock left meanwhile), then suspends every
+// working thread but the caller.  Later calls find nothing more to do.
 void stop_working_threads();
 
 // Tests only: the state of a process that has not begun to end.

@@ -1,13 +1,13 @@
 // Working threads, their file calls and their stop at the end of an
 // interrupted run.  Everything here is read and written under resource_lock,
 // except the flag that refuses new file calls at once.
-#include "sync/process_end.h"
+#include "base/process_end.h"
 
 #include <algorithm>
 #include <atomic>
 #include <vector>
 
-#include "driver/run_options.h"
+CRITICAL_SECTION resource_lock;
 
 namespace {
 
@@ -36,7 +36,7 @@ void wait_for_the_end_if_ending() {
 }  // namespace
 
 void enter_working_frame() {
-  EnterCriticalSection(&resource_lock);
+  ResourceLockHold hold;
   wait_for_the_end_if_ending();
   const DWORD self = GetCurrentThreadId();
   std::vector<WorkingThread>& threads = working_threads();
@@ -47,30 +47,26 @@ void enter_working_frame() {
   } else {
     ++it->depth;
   }
-  LeaveCriticalSection(&resource_lock);
 }
 
 void leave_working_frame() {
-  EnterCriticalSection(&resource_lock);
+  ResourceLockHold hold;
   const DWORD self = GetCurrentThreadId();
   std::vector<WorkingThread>& threads = working_threads();
   threads.erase(std::remove_if(threads.begin(), threads.end(),
                                [self](WorkingThread& t) { return t.id == self && --t.depth == 0; }),
                 threads.end());
-  LeaveCriticalSection(&resource_lock);
 }
 
 void begin_file_call() {
-  EnterCriticalSection(&resource_lock);
+  ResourceLockHold hold;
   wait_for_the_end_if_ending();
   ++file_calls;
-  LeaveCriticalSection(&resource_lock);
 }
 
 void end_file_call() {
-  EnterCriticalSection(&resource_lock);
+  ResourceLockHold hold;
   --file_calls;
-  LeaveCriticalSection(&resource_lock);
 }
 
 void stop_working_threads() {
@@ -95,9 +91,8 @@ void stop_working_threads() {
 }
 
 void reset_process_end() {
-  EnterCriticalSection(&resource_lock);
+  ResourceLockHold hold;
   ending.store(false);
   file_calls = 0;
   working_threads().clear();
-  LeaveCriticalSection(&resource_lock);
 }

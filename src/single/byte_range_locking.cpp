@@ -1,0 +1,130 @@
+// The byte-range lock test: locks on one handle alone, then the paired lock
+// sequence against a partner thread of this process.
+#include "base/scope_guard.h"
+#include "fileops/fileops.h"
+#include "paired/paired_test.h"
+#include "report/report.h"
+#include "single/check_slots.h"
+#include "single/single_check.h"
+
+namespace {
+
+struct SoloLocker {
+  const RunOptions* options;
+  HANDLE file;
+  LockWaits waits;
+  ErrorInfo error;
+};
+
+bool lock_own_file(SoloLocker& s, int exclusive, int wait) {
+  report_line(message_text(exclusive ? kMsgLockOwnExclusive : kMsgLockOwnShared));
+  return lock_with_timeout(s.options, s.file, s.waits.lock_event, s.waits.wait_timer, exclusive,
+                           wait, &s.error, 1) == kOpOk;
+}
+
+bool unlock_own_file(SoloLocker& s) {
+  report_line(message_text(kMsgUnlockOwn));
+  return unlock_with_timeout(s.options, s.file, s.waits.lock_event, s.waits.wait_timer,
+                             &s.error) == kOpOk;
+}
+
+// A group whose one action, run inside it, succeeds or makes it NG.
+template <class Action>
+int simple_group(int id, Action action) {
+  GroupGuard g(id);
+  if (!action()) g.result = kResultNg;
+  return g.result;
+}
+
+// The first stage: every kind of lock on one handle, nobody else on the file.
+// *ended is set when a failure ends the whole test.
+int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
+  *ended = true;
+  const char* folder = target == kTargetShare ? options->share_path : options->target_path;
+  SoloLocker s{options, INVALID_HANDLE_VALUE, {nullptr, nullptr, nullptr}, {0, 0}};
+  enter_slot_test();
+  ScopeGuard end([&] {
+    close_lock_waits(&s.waits);
+    leave_slot_test();
+  });
+
+  if (!create_lock_waits(&s.waits, false)) return kResultNg;
+  char name[261] = {0};
+  s.file = open_own_check_file(options, folder, name);
+  if (s.file == INVALID_HANDLE_VALUE) {
+    s.error = ErrorInfo{target == kTargetShare ? kErrShareFileNotOpened : kErrPathFileNotOpened,
+                        static_cast<int32_t>(GetLastError())};
+    report_error(&s.error);
+    return kResultNg;
+  }
+
+  int result = kResultOk;
+  *ended = false;
+  {
+    GroupGuard g(kGroupExclusiveNoWait);
+    if (!lock_own_file(s, 1, 0)) {
+      g.result = kResultNg;
+      result = kResultNg;
+    } else if (!unlock_own_file(s)) {
+      *ended = true;  // the group itself stays OK
+      return kResultNg;
+    }
+  }
+  if (target == kTargetShare) {
+    result |= simple_group(kGroupSharedWaiting, [&] { return lock_own_file(s, 0, 1); });
+    result |= simple_group(kGroupReleaseShared, [&] { return unlock_own_file(s); });
+  }
+  result |= simple_group(kGroupExclusiveWaiting, [&] { return lock_own_file(s, 1, 1); });
+  result |= simple_group(kGroupReleaseExclusive, [&] { return unlock_own_file(s); });
+  return result;
+}
+
+// What the partner thread is started with; it copies both fields when it
+// starts.  Static, not in the starting frame: a partner thread that outlives
+// the wait of single_lock_tests must never read a frame that has gone.
+struct PartnerThreadParams {
+  const RunOptions* options;
+  int32_t target;
+};
+PartnerThreadParams partner_params;
+
+// The sequence against the partner thread: the check slot of each role, a
+// master file of this process, one synchronisation point opening groups 60
+// and 68, none opening group 70.
+const PairedFrame kSinglePairedFrame = {kModeSingle, {&check_slots[0], &check_slots[1]},
+                                        single_ctrl_handler, single_cleanup};
+const PairedShape kSinglePairedShape = {{1, 1, 0}};
+
+int run_paired_lock_sequence(const RunOptions* options, int32_t target) {
+  return paired_lock_sequence(options, target, kSinglePairedFrame, kSinglePairedShape);
+}
+
+// Runs the partner's side of the sequence; its exit code is the sequence's
+// result, which nobody reads.
+DWORD WINAPI partner_thread_proc(LPVOID param) {
+  const PartnerThreadParams params = *static_cast<const PartnerThreadParams*>(param);
+  return static_cast<DWORD>(run_paired_lock_sequence(params.options, params.target));
+}
+
+}  // namespace
+
+int single_lock_tests(const RunOptions* options, int32_t target) {
+  bool ended = false;
+  const int solo = solo_stage(options, target, &ended);
+  if (ended) return kResultNg;
+
+  partner_params = PartnerThreadParams{options, target};
+  HANDLE partner = CreateThread(nullptr, 0, partner_thread_proc, &partner_params, 0, nullptr);
+  if (partner == nullptr) {
+    report_line(message_text(kMsgPartnerThreadFailed));
+    return kResultNg;
+  }
+  const int paired = run_paired_lock_sequence(options, target);
+  const DWORD limit_ms = static_cast<DWORD>(options->timeout_sec) * 1000u;
+  if (WaitForSingleObject(partner, limit_ms) == WAIT_TIMEOUT) {
+    // Left running; the plan runs no further test after an abort.
+    return kResultAborted;
+  }
+  CloseHandle(partner);
+  return paired != kResultOk ? paired : solo;
+}
