@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "base/poll_schedule.h"
 #include "fileops/fileops.h"
 
 int64_t due_time_of(int32_t timeout_sec) {
@@ -14,6 +15,7 @@ int wait_overlapped(HANDLE file, OVERLAPPED* record, HANDLE timer, int64_t due_t
   LARGE_INTEGER due;
   due.QuadPart = due_time;
   SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
+  PollSchedule schedule;
   for (;;) {
     // The request's state is read before the timer, so a completion in the
     // same poll as the time-out wins.
@@ -21,7 +23,7 @@ int wait_overlapped(HANDLE file, OVERLAPPED* record, HANDLE timer, int64_t due_t
     if (GetOverlappedResult(file, record, &transferred, FALSE)) return kOpOk;
     if (GetLastError() != ERROR_IO_INCOMPLETE) return kOpFailed;
     if (WaitForSingleObject(timer, 0) == WAIT_OBJECT_0) return kOpTimedOut;
-    Sleep(100);
+    schedule.pause();
   }
 }
 

@@ -10,6 +10,7 @@
 #include <stdint.h>
 #include <time.h>
 
+#include "base/poll_schedule.h"
 #include "report/report.h"
 #include "sync/sync.h"
 
@@ -35,11 +36,14 @@ time_t sync_clock();
 // More than timeout_sec whole seconds since `start`; never when timeout_sec is 0.
 bool time_limit_exceeded(time_t start, int32_t timeout_sec);
 
-// Every wait of the handshake: `attempt` now and then every 100 ms until it
-// settles (1 done: 0; -1 failed, *error set by the attempt: -1), or until
-// the time limit since `start` is exceeded (*error = {22, 0}: -1).
+// Every wait of the handshake: `attempt` now and then after each pause of
+// the poll schedule until it settles (1 done: 0; -1 failed, *error set by
+// the attempt: -1), or until the time limit since `start` is exceeded
+// (*error = {22, 0}: -1).  An attempt never returns 0 holding the guard:
+// nobody sleeps holding it.
 template <class Attempt>
 int poll_until(const SyncState* state, time_t start, ErrorInfo* error, Attempt attempt) {
+  PollSchedule schedule;
   for (;;) {
     const int settled = attempt();
     if (settled != 0) return settled > 0 ? 0 : -1;
@@ -47,7 +51,7 @@ int poll_until(const SyncState* state, time_t start, ErrorInfo* error, Attempt a
       set_error(error, kErrTimedOut, 0);
       return -1;
     }
-    Sleep(100);
+    schedule.pause();
   }
 }
 

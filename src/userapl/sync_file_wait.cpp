@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/poll_schedule.h"
 #include "base/process_end.h"
 #include "base/scope_guard.h"
 #include "fileops/fileops.h"
@@ -12,8 +13,6 @@
 #include "userapl/app_sync_file.h"
 
 namespace {
-
-const DWORD kWatchPollMs = 100;
 
 // What one wait made, released by its end whichever way it went.
 struct Watch {
@@ -123,10 +122,11 @@ int wait_for_sync_file_deletion(const RunOptions* options, ErrorInfo* error) {
 DWORD WINAPI sync_file_watcher(LPVOID param) {
   const WatcherArgs* args = static_cast<const WatcherArgs*>(param);
   if (WaitForSingleObject(args->stop_event, 0) != WAIT_TIMEOUT) return 0;
+  PollSchedule schedule;
   while (GetFileAttributesA(args->sync_file_name) != INVALID_FILE_ATTRIBUTES) {
-    // The poll: the person's deletion is seen within one interval, and a
-    // stop at once.
-    if (WaitForSingleObject(args->stop_event, kWatchPollMs) != WAIT_TIMEOUT) return 0;
+    // The poll: the person's deletion is seen within one pause (at most
+    // 100 ms), and a stop at once.
+    if (WaitForSingleObject(args->stop_event, schedule.next_pause_ms()) != WAIT_TIMEOUT) return 0;
   }
   return 0;
 }

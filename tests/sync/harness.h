@@ -15,6 +15,7 @@
 #include "base/run_options.h"
 #include "report/report.h"
 #include "support/child.h"
+#include "support/steady_polls/steady_polls.h"
 #include "support/temp_dir.h"
 #include "sync/sync.h"
 
@@ -45,9 +46,15 @@ struct ReportCapture {
   const std::string path;
 };
 
-// Two records paired in `folder` on two threads, [0] arriving first.
-inline void pair_threads(int32_t mode, const std::string& folder, SyncState* states[2]) {
-  std::thread second([&] { Sleep(150), states[1] = sync_setup(mode, folder.c_str(), 10); });
+// Two records paired in `folder` on two threads, [0] arriving first.  Party `steady` (0, 1 or
+// none) polls every 100 ms, here and wherever it is given to the helpers below.
+inline void pair_threads(int32_t mode, const std::string& folder, SyncState* states[2],
+                         int steady = -1) {
+  std::thread second([&] {
+    SteadyPolls polls(steady == 1);
+    Sleep(150), states[1] = sync_setup(mode, folder.c_str(), 10);
+  });
+  SteadyPolls polls(steady == 0);
   states[0] = sync_setup(mode, folder.c_str(), 10);
   second.join();
 }
@@ -55,10 +62,11 @@ inline void pair_threads(int32_t mode, const std::string& folder, SyncState* sta
 // Both parties through `steps` points: every third point they enter at once, else party k % 2
 // comes up to 150 ms late.  Past each point the partner has entered it and is not past the
 // next.  Prints how soon the waiting party noticed a late partner.
-inline void step_together(SyncState* states[2], int steps) {
+inline void step_together(SyncState* states[2], int steps, int steady = -1) {
   std::atomic<int> entered[2] = {{0}, {0}}, passed[2] = {{0}, {0}};
   std::vector<Clock::time_point> late_in(steps + 1), early_out(steps + 1);
   auto party = [&](int me) {
+    SteadyPolls polls(me == steady);
     for (int k = 1; k <= steps; ++k) {
       for (int spin = 0; k % 3 == 0 && passed[1 - me] < k - 1 && spin < 20000; ++spin) Sleep(1);
       if (k % 3 != 0 && k % 2 == me) Sleep(50 + k * 37 % 100), late_in[k] = Clock::now();
@@ -75,7 +83,8 @@ inline void step_together(SyncState* states[2], int steps) {
   double worst = 0;
   for (int k = 1; k <= steps; ++k)
     worst = std::max(worst, k % 3 ? ms_between(late_in[k], early_out[k]) : 0);
-  std::printf("a late partner was noticed within %.0f ms (%d points)\n", worst, steps);
+  std::printf("a late partner was noticed within %.0f ms (%d points, party %d polling every 100 ms)\n",
+              worst, steps, steady);
 }
 
 #endif

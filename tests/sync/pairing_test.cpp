@@ -13,15 +13,20 @@ TEST(Pairing, ThreadsPairStepAndCloseLeavingNothing) {
   DWORD size = sizeof(host);
   ASSERT_TRUE(GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, host, &size));
   const std::string tag = host + ("." + std::to_string(GetCurrentProcessId()));
-  using Case = std::tuple<int32_t, std::string, std::string, int>;  // mode, names, points
-  for (const auto& [mode, master, endwait, points] :
-       std::vector<Case>{{kModeSingle, ".#ZARLOCK." + tag + ".master", tag + ".endwaitfile", 30},
-                         {kModeDouble, kMasterName, "endwaitfile", 6}}) {
+  const std::string single_master = ".#ZARLOCK." + tag + ".master";
+  // mode, names, points, the party that polls every 100 ms as older builds do (first or second
+  // arrival, first or last out), or none
+  using Case = std::tuple<int32_t, std::string, std::string, int, int>;
+  for (const auto& [mode, master, endwait, points, steady] :
+       std::vector<Case>{{kModeSingle, single_master, tag + ".endwaitfile", 30, -1},
+                         {kModeSingle, single_master, tag + ".endwaitfile", 12, 0},
+                         {kModeSingle, single_master, tag + ".endwaitfile", 12, 1},
+                         {kModeDouble, kMasterName, "endwaitfile", 6, -1}}) {
     TempDir dir, logs;
     // Double: the files a run that timed out in its last wait leaves are reused.
     if (mode == kModeDouble) touch_file(dir.file(master)), touch_file(dir.file(endwait));
     SyncState* states[2] = {};
-    pair_threads(mode, dir.path(), states);
+    pair_threads(mode, dir.path(), states, steady);
     ASSERT_TRUE(states[0] && states[1]);
     EXPECT_EQ(0, states[0]->role);  // the first arrival
     EXPECT_EQ(1, states[1]->role);
@@ -36,16 +41,20 @@ TEST(Pairing, ThreadsPairStepAndCloseLeavingNothing) {
                                              "non-lock waiting mode. ERRORCODE=33("));
     }
     EXPECT_EQ(master, dir.entries().front());
-    step_together(states, points);
+    step_together(states, points, steady);
     // The first out leaves the end-wait file for its live partner and waits until it is gone.
     std::atomic<bool> first_out{false};
     std::thread second([&] {
+      SteadyPolls polls(steady == 1);
       EXPECT_TRUE(wait_for_file(states[1]->endwait_name, 10000));
       Sleep(300);
       EXPECT_FALSE(first_out.load());
       EXPECT_EQ(0, sync_finish(states[1]));
     });
-    EXPECT_EQ(0, sync_finish(states[0]));
+    {
+      SteadyPolls polls(steady == 0);
+      EXPECT_EQ(0, sync_finish(states[0]));
+    }
     first_out = true;
     second.join();
     EXPECT_TRUE(dir.entries().empty());
@@ -55,7 +64,13 @@ TEST(Pairing, ThreadsPairStepAndCloseLeavingNothing) {
 TEST(Pairing, FailedSetUpsReportAndLeaveNothing) {
   TempDir dir, logs;
   ReportCapture report(logs.file("log"));
+  const Clock::time_point start = Clock::now();
   EXPECT_EQ(nullptr, sync_setup(kModeDouble, dir.path().c_str(), 1));  // alone
+  // Not before more than 1 whole second, nor long after 2 s and a pause: the pauses that pay
+  // back the short first ones keep the wait within its limit.  A generous bound.
+  const double waited = ms_between(start, Clock::now());
+  EXPECT_GE(waited, 1000);
+  EXPECT_LT(waited, 5000);
   EXPECT_TRUE(ends_with(report.text(), kTimedOutLine)) << report.text();
   // A master file name of 256 characters is refused rather than cut.
   const std::string folder = dir.file(std::string(238 - dir.path().size(), 'd'));

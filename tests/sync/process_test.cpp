@@ -32,6 +32,47 @@ ZARN_CHILD(second_arrival_inside) {
   return 2;
 }
 
+// One party of a pairing in Double mode, the second to arrive when `second` (once the first has
+// made the master file): through 9 points, late by 150 ms at each point k with k % 3 != 0 and
+// k % 2 == its role, so that each party arrives first at some points and second at others; then
+// the first arrival of the set-up finishes first.  0, or the point that failed (10 the finish,
+// 20 the set-up).
+int run_paired_script(const std::string& folder, bool second, int32_t* role) {
+  if (second && !wait_for_file(folder + ZARN_PATH_SEPARATOR + kMasterName, 20000)) return 30;
+  if (second) Sleep(150);
+  SyncState* state = sync_setup(kModeDouble, folder.c_str(), 10);
+  if (state == nullptr) return 20;
+  *role = state->role;
+  for (int k = 1; k <= 9; ++k) {
+    if (k % 3 != 0 && k % 2 == *role) Sleep(150);
+    if (sync_step(state) != 0) return (sync_finish(state), k);
+  }
+  if (*role == 1) Sleep(300);
+  return sync_finish(state) == 0 ? 0 : 10;
+}
+
+// The partner of PairsWithAPartnerThatPollsEvery100Ms.  args: folder, "second" or "first".
+ZARN_CHILD(steady_partner) {
+  SteadyPolls polls(true);
+  int32_t role = -1;
+  return run_paired_script(args[0], args[1] == "second", &role);
+}
+
+TEST(Processes, PairsWithAPartnerThatPollsEvery100Ms) {
+  for (bool partner_first : {true, false}) {
+    TempDir dir;
+    Child child;
+    ASSERT_TRUE(start_child("steady_partner", {dir.path(), partner_first ? "first" : "second"},
+                            &child));
+    int32_t role = -1;
+    EXPECT_EQ(0, run_paired_script(dir.path(), partner_first, &role));
+    EXPECT_EQ(partner_first ? 1 : 0, role);
+    EXPECT_EQ(0, wait_child(&child, 60000));
+    kill_child(&child);  // when it hangs
+    EXPECT_TRUE(dir.entries().empty());
+  }
+}
+
 TEST(Processes, PartnerKilledAtALaterPointIsReportedAsEnded) {
   // Killed while this party waits inside the rendezvous (partner late) or at sync_step's start.
   for (bool partner_late : {true, false}) {
