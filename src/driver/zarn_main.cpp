@@ -41,7 +41,7 @@ int zarn_main(int argc, char** argv) {
   int result = kResultAborted;
   switch (options.mode) {
     case kModeSingle: result = run_single_environment_check(&options); break;
-    case kModeDouble: result = not_available("double"); break;
+    case kModeDouble: result = run_mutual_environment_check(&options); break;
     case kModeUserApl: result = not_available("userapl"); break;
     default: break;
   }
