@@ -33,6 +33,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
+from rig_shares import LOCKING, verdict  # noqa: E402
 from test_single import EXPECTED, HOST, WINE, golden, normalise, with_leftover  # noqa: E402
 from zarnrun import TempFolder  # noqa: E402
 
@@ -64,14 +65,14 @@ def default_signals():
 class Party:
     """One process of a pair, its report in a file of its own."""
 
-    def __init__(self, case, name, target, log, lang):
+    def __init__(self, case, name, target, log, lang, program):
         self.lang, self.target = lang or "en", target
         self.out = case.tmp.join(name + ".out")
         self.log = case.tmp.join(name + ".log") if log else None
         args = ["-m", "double", "-p", target, "-h", case.share, "-t", str(case.limit)]
         with open(self.out, "wb") as out:
             self.proc = subprocess.Popen(
-                zarnrun.RUNNER + [zarnrun.EXE] + args + (["-o", self.log] if log else []),
+                program + args + (["-o", self.log] if log else []),
                 stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.PIPE,
                 preexec_fn=default_signals,
                 env=zarnrun.environment("ja_JP.UTF-8" if lang == "ja" else None))
@@ -110,8 +111,9 @@ class DoubleCase(unittest.TestCase):
         self.target = self.tmp.mkdir("P")
         self.passed = zarnrun.FAILED if WINE else 0
 
-    def party(self, name, log=False, lang=None, target=None):
-        return Party(self, name, target or self.target, log, lang)
+    def party(self, name, log=False, lang=None, target=None, program=None):
+        return Party(self, name, target or self.target, log, lang,
+                     program or zarnrun.RUNNER + [zarnrun.EXE])
 
     def pair(self, log=False, lang=None):
         """Two parties started at once, the second with -o when `log`."""
@@ -322,6 +324,74 @@ class PartnerEndsTest(DoubleCase):
         status, err = other.finish(2 * LIMIT + 30)
         self.assertEqual(b"", err)
         self.assertPartnerGone(other, status, must_fail=True)
+        self.assertFoldersEmpty()
+
+
+NATIVE_EXE = os.environ.get("ZARN_NATIVE_EXE", "")
+WAIT_ON_SHARED = ("Obtain an exclusive lock on an area where a shared lock is being placed, with the "
+                  "setting in which processing waits until the lock is obtained")
+
+
+@unittest.skipUnless(WINE, "pairs the Windows build under Wine with the native build")
+class InteroperationTest(DoubleCase):
+    """The Windows build under Wine (W) and the native build (N), paired on
+    one folder.  The lock-byte protocol on the master file is the same on
+    both, so they pair and step together; Wine's deviations then decide:
+    a waiting LockFileEx that cannot be granted at once stays queued for
+    ever and, its OVERLAPPED zeroed, reads as granted at once; UnlockFileEx
+    of a range not held gives 33.
+
+    Everything up to group 60 of the lock test of -h passes on both.  In
+    group 60 each holds a shared lock on its own file and issues a waiting
+    exclusive request on the other's.  W's request reads as granted; N's is
+    granted when W releases its shared lock.  W then unlocks the partner's
+    file, a lock it never got: 33, "! Failed to release the lock" (code 10)
+    in group 60, which finishes OK; W's lock test ends NG and its clean-up
+    goes into the closing handshake.  N, which unlocked its partner's file,
+    goes on to the group's last synchronisation point, where W never comes:
+
+    - N second at the point before (W takes its request as granted at once,
+      N waits for the grant, so W is usually first): N first waits for W to
+      leave that point.  W's closing handshake finds N outside any
+      rendezvous and alive, leaves the end-wait file and releases its bytes;
+      N then finds W's presence byte free: 24.
+    - N first there: should W's closing handshake find N outside any
+      rendezvous, W leaves as above and N finds W's presence byte free: 24.
+      Otherwise N waits inside the rendezvous, holding byte 3, until the
+      time limit: 22.  W waits for byte 3 in its closing handshake under the
+      same limit, started a moment later; should both give up within the
+      same second and W poll first, W reports 22 after its lock test and N,
+      polling once more, finds W's presence byte free: 24.
+
+    N's lock test is aborted: its -h target NG, -p skipped.  W's -h target
+    is NG, not aborted, so W goes on to -p, where its set-up waits for a
+    partner that has left: 22, the open test of -p aborted.  Both exit with
+    -1, both phases' groups 89 NG, and nothing is left in the folders."""
+
+    def setUp(self):
+        super().setUp()
+        if not os.path.isfile(NATIVE_EXE):
+            print("SKIPPED: interoperation needs the native tool (build the dev preset): %r"
+                  % NATIVE_EXE)
+            self.skipTest("no native tool")
+
+    def test_native_and_windows_build_pair_up(self):
+        wine, native = self.party("w"), self.party("n", program=[NATIVE_EXE])
+        results = {}
+        for name, party in (("W", wine), ("N", native)):
+            self.assertEqual((zarnrun.FAILED, b""), party.finish())
+            text = party.report()
+            self.assertIn(b'Test Operation "Single environment check" finished.', text)
+            results[name] = verdict(text[text.index(MUTUAL_START.encode()):])
+        lock_test, group_60 = ("-h", LOCKING), ("-h", LOCKING, WAIT_ON_SHARED, "OK")
+        (n_ng, n_targets), (w_ng, w_targets) = results["N"], results["W"]
+        self.assertIn(n_ng.get(group_60), ([22], [24]), n_ng)
+        self.assertEqual(({(): [], ("-h",): [], lock_test: [], group_60: n_ng[group_60]}, ["-h"]),
+                         (n_ng, n_targets))
+        self.assertIn(w_ng.get(lock_test), ([], [22] if n_ng[group_60] == [24] else []), w_ng)
+        self.assertEqual(({(): [], ("-h",): [], lock_test: w_ng[lock_test], group_60: [10],
+                           ("-p",): [], ("-p", "File open processing"): [22]}, ["-h", "-p"]),
+                         (w_ng, w_targets))
         self.assertFoldersEmpty()
 
 
