@@ -11,6 +11,7 @@ int validate_options(RunOptions* options);
 
 int run_single_environment_check(RunOptions* options);
 int run_mutual_environment_check(RunOptions* options);
+int run_userapl_plan(RunOptions* options);
 
 // Group result rule: -1 if the last test run gave -1, else 1 if any gave 1, else 0.
 int combine_results(int sofar, int next);

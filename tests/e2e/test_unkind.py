@@ -38,13 +38,6 @@ def faults(share, **more):
     return env
 
 
-def default_signals():
-    # A background job of a non-interactive shell starts with SIGINT ignored,
-    # and the tool keeps a signal ignored at its start ignored.
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
-    signal.signal(signal.SIGTERM, signal.SIG_DFL)
-
-
 @unittest.skipIf(zarnrun.UNDER_WINE or not SHIM,
                  "the fault shim and the console signals belong to the POSIX build")
 class UnkindCase(unittest.TestCase):
@@ -97,7 +90,7 @@ class SlowShareInterruptTest(UnkindCase):
         args = self.arguments(folders[1], folders[0], *(["-o", report] if to_log else []))
         with open(os.devnull if to_log else report, "wb") as out, open(errors, "wb") as err:
             proc = subprocess.Popen(zarnrun.RUNNER + [zarnrun.EXE] + args, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=err, preexec_fn=default_signals,
+                                    stdout=out, stderr=err, preexec_fn=zarnrun.default_signals,
                                     env=zarnrun.environment(extra=faults(
                                         share, ZARN_FAULT_OPEN_MS=OPEN_DELAY_MS)))
         self.addCleanup(lambda: proc.poll() is None and proc.kill())

@@ -9,6 +9,7 @@ variables as well (ja_JP.UTF-8 gives locale 1041 and code page 932).
 
 import os
 import shutil
+import signal
 import stat
 import subprocess
 import tempfile
@@ -59,6 +60,13 @@ def run(args, lang=None, cwd=None, timeout=600, env=None):
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=cwd,
                           env=environment(lang, env), timeout=timeout)
     return Result(proc.returncode, proc.stdout, proc.stderr)
+
+
+def default_signals():
+    """For preexec_fn: a background job of a non-interactive shell starts with
+    SIGINT ignored, and the tool keeps a signal ignored at its start ignored."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
 
 
 def ansi(text):

@@ -1,0 +1,213 @@
+"""The external application linkage check (`-m userapl -f F -t 10`) with a
+scripted person: the test reads the tool's report as it is printed and, at
+each wait, does what the instruction before it asks, through its hands (the
+program ZARN_PERSON names, tests/support/person: on POSIX built on the
+tool's own file layer, under Wine a Windows program in the same prefix),
+then deletes the signal file ZARSTOP.stop beside F.
+
+expected/userapl.en.txt holds the report of a sound run, one line per line
+(CR LF on output), with <F> for the file to be checked, <S> for the signal
+file and <SHARING> for the system's text of error 32.  Each case compares
+the whole report with it, edited where the case departs from a sound run,
+and checks the exit status and what is left in F's folder.
+"""
+
+import fcntl
+import os
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import zarnrun  # noqa: E402
+from zarnrun import TempFolder  # noqa: E402
+
+WINE = zarnrun.UNDER_WINE
+PERSON = os.environ.get("ZARN_PERSON", "")
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "expected", "userapl.en.txt")
+SYSTEM_TEXT = {  # the system's texts of errors 2 and 32: Wine's, or the POSIX layer's
+    2: "File not found. " if WINE else "The named file does not exist. ",
+    32: "Sharing violation. " if WINE else
+        "The file is open elsewhere with sharing that refuses this access. ",
+}
+
+WAITING = ("        Processing waits until the external application synchronization file is "
+           "deleted.\r\n")
+EXCLUSIVE_OPEN = "        The file to be checked will now be exclusively opened. (%s)\r\n"
+# What the person does for each of the tool's instructions, and what the
+# file interface must answer: 0 done, or the Windows error number.
+ASKED = {
+    "Make sure that a file that was created by the tool and that is to be checked can be opened "
+    "from an external application.": ("open", 0),
+    "Create a file to be checked by using an external application.": ("create", 0),
+    "Make sure that the file to be checked cannot be opened by using an external application.":
+        ("open", 32),  # the tool holds F unshared
+    "Open the file to be checked by using an external application.": ("hold", 0),
+}
+HOLD = "Open the file to be checked by using an external application."
+NG = ['  Test Check target "Test for the file to be checked" finished. ... [ NG ]',
+      'Test Operation "External application linkage check" finished. ... [ NG ]']
+
+
+class Person:
+    """The hands: one command and one answer a line."""
+
+    def __init__(self, test):
+        if not PERSON or not os.path.isfile(PERSON):
+            raise RuntimeError("ZARN_PERSON does not name the person's program: %r" % PERSON)
+        self.proc = subprocess.Popen(zarnrun.RUNNER + [PERSON], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, env=zarnrun.environment(), text=True)
+        test.addCleanup(self.proc.wait, 60)
+        test.addCleanup(self.proc.stdout.close)
+        test.addCleanup(self.proc.stdin.close)
+
+    def do(self, command, path):
+        self.proc.stdin.write("%s %s\n" % (command, path))
+        self.proc.stdin.flush()
+        return int(self.proc.stdout.readline())
+
+
+def lock_whole_file(test, path):
+    """Holds F as office suites on Linux do: a whole-file POSIX write lock."""
+    fd = os.open(path, os.O_RDWR)
+    test.addCleanup(os.close, fd)
+    fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    return 0
+
+
+class LinkageCheckTest(unittest.TestCase):
+    maxDiff = None
+
+    def setUp(self):
+        zarnrun.require_exe()
+        self.tmp = TempFolder()
+        self.addCleanup(self.tmp.remove)
+
+    def golden(self, shown_f, shown_s):
+        with open(GOLDEN, encoding="utf-8", newline="\n") as f:
+            text = f.read().replace("<F>", shown_f).replace("<S>", shown_s)
+        text = text.replace("<SHARING>", SYSTEM_TEXT[32])
+        return [line + "\r\n" for line in text.split("\n")[:-1]]
+
+    def converse(self, args, folder, answers, interrupt_at=None, cwd=None):
+        """Runs the tool and plays the person: at each wait, the action that
+        `answers` gives for the instruction printed last (else the one of
+        ASKED), then the signal file deleted; with `answers` None nobody
+        answers at all.  With `interrupt_at`, SIGINT at that wait instead.
+        Returns the report lines, the time each was read, and the exit status."""
+        signal_file = os.path.join(folder, "ZARSTOP.stop")
+        f = os.path.join(folder, "F.txt")
+        person = Person(self) if answers is not None else None
+        proc = subprocess.Popen(zarnrun.RUNNER + [zarnrun.EXE, "-m", "userapl", "-t", "10"] + args,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, cwd=cwd, env=zarnrun.environment(),
+                                preexec_fn=zarnrun.default_signals)
+        self.addCleanup(proc.stderr.close)
+        self.addCleanup(proc.stdout.close)
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())  # after a failure
+        lines, times, asked, waits = [], [], None, 0
+        for raw in iter(proc.stdout.readline, b""):
+            lines.append(raw.decode("utf-8"))
+            times.append(time.monotonic())
+            asked = next((text for text in ASKED if lines[-1][8:].startswith(text)), asked)
+            if lines[-1] != WAITING:
+                continue
+            waits += 1
+            self.assertTrue(os.path.isfile(signal_file), "no signal file at wait %d" % waits)
+            if waits == interrupt_at:
+                proc.send_signal(signal.SIGINT)
+            elif person is not None:
+                command, answer = answers.get(asked, ASKED[asked])
+                done = command(self, f) if callable(command) else person.do(command, f)
+                self.assertEqual(answer, done, "%s at wait %d" % (command, waits))
+                self.assertEqual(0, person.do("delete", signal_file))
+        status = proc.wait(60)
+        times.append(time.monotonic())  # the end of the process
+        self.assertEqual(b"", proc.stderr.read())
+        return lines, times, status
+
+    def test_persons(self):
+        # Table: the person, group 48's error line (None: the golden report),
+        # the exit status, whether F is left.
+        rows = [
+            ("sound", {}, None, 0, True),
+            ("opens F and closes it again instead of keeping it open", {HOLD: ("open", 0)},
+             "! The file to be checked could be opened, which should not have been possible.",
+             zarnrun.FAILED, True),
+            # The open is refused, but not for the sharing: nothing was shown.
+            ("deletes F instead of opening it", {HOLD: ("delete", 0)},
+             "! The file to be checked could not be opened. ERRORCODE=2(%s)" % SYSTEM_TEXT[2],
+             zarnrun.FAILED, False),
+        ]
+        if not WINE:  # Wine's share modes do not see POSIX locks
+            rows.append(("holds a whole-file POSIX lock", {HOLD: (lock_whole_file, 0)}, None, 0,
+                         True))
+        for row, (name, answers, error_line, status, f_left) in enumerate(rows):
+            with self.subTest(person=name):
+                folder = self.tmp.mkdir("row%d" % row)
+                f = os.path.join(folder, "F.txt")
+                report, _, got_status = self.converse(["-f", f], folder, answers)
+                expected = self.golden(f, os.path.join(folder, "ZARSTOP.stop"))
+                if error_line is not None:  # group 48 NG from its error line on
+                    at = len(expected) - 1 - expected[::-1].index(EXCLUSIVE_OPEN % f)
+                    expected = expected[:at + 1] + [line + "\r\n" for line in [
+                        "        " + error_line,
+                        "        The file to be checked will now be closed.",
+                        '    Test Processing "Open, from the tool with the setting in which a file '
+                        'is not shared, the file that was opened by an external application" '
+                        'finished. ... [ NG ]'] + NG]
+                self.assertEqual(expected, report)
+                self.assertEqual(status, got_status)
+                self.assertEqual(["F.txt"] if f_left else [], self.tmp.entries("row%d" % row))
+
+    def test_bare_file_name(self):
+        # The signal file lies in the current folder.
+        folder = self.tmp.mkdir("cwd")
+        report, _, status = self.converse(["-f", "F.txt"], folder, {}, cwd=folder)
+        self.assertEqual(self.golden("F.txt", "ZARSTOP.stop"), report)
+        self.assertEqual(0, status)
+        self.assertEqual(["F.txt"], self.tmp.entries("cwd"))
+
+    def test_nobody_answers(self):
+        # The first wait ends after -t: the tool deletes the signal file, then F.
+        folder = self.tmp.mkdir("share")
+        f, s = os.path.join(folder, "F.txt"), os.path.join(folder, "ZARSTOP.stop")
+        report, times, status = self.converse(["-f", f], folder, None)
+        golden = self.golden(f, s)
+        first_wait = golden.index(WAITING)
+        self.assertEqual(golden[:first_wait + 1] + [line + "\r\n" for line in [
+            "        The synchronization file was deleted. (%s)" % s,
+            "        ! The processing waiting time exceeded the timeout time.",
+            "        The file to be checked was deleted. (%s)" % f,
+            '    Test Processing "Open, from an external application, a file created by the tool" '
+            'finished. ... [ NG ]'] + NG], report)
+        self.assertEqual(zarnrun.FAILED, status)
+        self.assertEqual([], self.tmp.entries("share"))
+        waited = times[first_wait + 1] - times[first_wait]
+        print("\nthe wait of -t 10 lasted %.2f s" % waited)
+        self.assertGreaterEqual(waited, 9.9)  # -t is the least a wait lasts, too
+
+    @unittest.skipIf(WINE, "console signals are a test of the POSIX build")
+    def test_interrupt_during_a_wait(self):
+        # At the first wait F is the tool's own new file; at the fourth the
+        # tool holds it unshared.  Either way the signal file goes, F stays,
+        # nothing is printed after the wait began, and the process ends by
+        # the signal without waiting for the person.
+        for wait in (1, 4):
+            with self.subTest(wait=wait):
+                folder = self.tmp.mkdir("at%d" % wait)
+                f, s = os.path.join(folder, "F.txt"), os.path.join(folder, "ZARSTOP.stop")
+                report, times, status = self.converse(["-f", f], folder, {}, interrupt_at=wait)
+                golden = self.golden(f, s)
+                waits = [i for i, line in enumerate(golden) if line == WAITING]
+                self.assertEqual(golden[:waits[wait - 1] + 1], report)
+                self.assertEqual(-signal.SIGINT, status)
+                self.assertEqual(["F.txt"], self.tmp.entries("at%d" % wait))
+                print("\nSIGINT at wait %d: ended %.3f s later" % (wait, times[-1] - times[-2]))
+                self.assertLess(times[-1] - times[-2], 5)  # -t 10: a bound against the wait
+
+
+if __name__ == "__main__":
+    unittest.main()
