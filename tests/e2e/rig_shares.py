@@ -36,6 +36,11 @@ EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT = ("Obtain an exclusive lock on an area where an 
 EXCLUSIVE_ON_EXCLUSIVE_WAIT = ("Obtain an exclusive lock on an area where an exclusive lock is "
                                "being placed, with the setting in which processing waits until the "
                                "lock is obtained")
+# The exclusive lock of -p wrongly granted beside the other holder's (19)
+# and kept, and the waiting request after it meeting that lock of its own
+# handle until the time limit (22).
+GRANTED_TWICE_ON_P = {("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT): [19],
+                      ("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_WAIT): [22]}
 CODES = {"Failed to release the lock.": 10,
          "Failed to obtain an exclusive lock in lock waiting mode.": 13,
          "An exclusive lock could be obtained for the location on which an exclusive lock has "
@@ -146,8 +151,7 @@ class SingleRowTest(unittest.TestCase):
         # which the partner's unlock does not release, and waits until the
         # time limit (22).  The groups against released locks are OK.
         self.check(h="gluster", p="bindfs-lf",
-                   ng={("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT): [19],
-                       ("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_WAIT): [22]},
+                   ng=GRANTED_TWICE_ON_P,
                    timeout=BROKEN_SHARE_LIMIT)
 
 
@@ -217,8 +221,7 @@ class DoubleRowTest(unittest.TestCase):
         # of the partner's file then releases the lock of 69 and succeeds.
         # Opening and deleting the other's files need no lock: OK.
         self.check(h="gluster", p="bindfs",
-                   mutual=phase({("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT): [19],
-                                 ("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_WAIT): [22]}),
+                   mutual=phase(GRANTED_TWICE_ON_P),
                    timeout=BROKEN_SHARE_LIMIT)
 
     def test_lock_forwarding_bindfs_for_both(self):
@@ -234,8 +237,7 @@ class DoubleRowTest(unittest.TestCase):
         # own, and locks cross mounts: every conflict is between the two
         # hosts, and every group passes.
         self.check(h="gluster", p="bindfs-lf",
-                   single=phase({("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT): [19],
-                                 ("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_WAIT): [22]}),
+                   single=phase(GRANTED_TWICE_ON_P),
                    timeout=BROKEN_SHARE_LIMIT)
 
 
