@@ -15,14 +15,6 @@ namespace {
 
 const LCID kLocaleJapanese = 1041;
 
-// The operation whose plan this build does not carry yet: say so rather
-// than pretend to have checked anything.
-int not_available(const char* operation) {
-  fprintf(stderr, "zarntwchk: the %s operation is not available in this build.\r\n", operation);
-  fflush(stderr);
-  return kResultAborted;
-}
-
 }  // namespace
 
 int zarn_main(int argc, char** argv) {
@@ -41,7 +33,7 @@ int zarn_main(int argc, char** argv) {
   int result = kResultAborted;
   switch (options.mode) {
     case kModeSingle: result = run_single_environment_check(&options); break;
-    case kModeDouble: result = not_available("double"); break;
+    case kModeDouble: result = run_mutual_environment_check(&options); break;
     case kModeUserApl: result = run_userapl_plan(&options); break;
     default: break;
   }

@@ -78,3 +78,56 @@ void finish_slot_sync(CheckFileSlot* slot) {
   ResourceLockHold hold;
   slot->sync_state = nullptr;
 }
+
+namespace {
+
+// The deletions of every name in the records start at once, own files first.
+void start_slot_deletions(CheckFileSlot* const* slots, int count, DeletionBatch* batch) {
+  batch->count = 0;
+  for (int i = 0; i < count; ++i) {
+    if (slots[i]->own_file_name[0] != '\0') start_deletion(batch, slots[i]->own_file_name);
+  }
+  for (int i = 0; i < count; ++i) {
+    if (slots[i]->partner_file_name[0] != '\0') start_deletion(batch, slots[i]->partner_file_name);
+  }
+}
+
+// Once they have ended: an own file's name is cleared when it went, a partner
+// file's also when it no longer exists.
+void finish_slot_deletions(CheckFileSlot* const* slots, int count, DeletionBatch* batch) {
+  finish_deletions(batch);
+  for (int d = 0; d < batch->count; ++d) {
+    const Deletion& deletion = batch->deletions[d];
+    const bool gone = deletion.went || deletion.error == ERROR_FILE_NOT_FOUND;
+    for (int i = 0; i < count; ++i) {
+      CheckFileSlot* slot = slots[i];
+      if (deletion.went && strcmp(slot->own_file_name, deletion.name) == 0) {
+        memset(slot->own_file_name, 0, sizeof slot->own_file_name);
+      }
+      if (gone && strcmp(slot->partner_file_name, deletion.name) == 0) {
+        memset(slot->partner_file_name, 0, sizeof slot->partner_file_name);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void interrupt_slots(CheckFileSlot* const* slots, int count) {
+  // The tests' threads stop before anything they hold is released: none of
+  // them reports a handle closed or a partner torn down under it.
+  stop_working_threads();
+  for (int i = 0; i < count; ++i) release_slot_handles(slots[i]);
+  // The check files go while the synchronisation is torn down: on a slow
+  // share each deletion takes a round trip.
+  DeletionBatch batch;
+  start_slot_deletions(slots, count, &batch);
+  for (int i = 0; i < count; ++i) {
+    if (slots[i]->sync_state != nullptr) {
+      // The other party is not waited for; the process is about to end.
+      sync_teardown(slots[i]->sync_state, 1);
+      slots[i]->sync_state = nullptr;
+    }
+  }
+  finish_slot_deletions(slots, count, &batch);
+}

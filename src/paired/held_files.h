@@ -50,4 +50,12 @@ void release_slot_handles(CheckFileSlot* slot);
 // the synchronisation files; the slot forgets it afterwards.
 void finish_slot_sync(CheckFileSlot* slot);
 
+// A console handler's clean-up of the records `slots`, with resource_lock
+// held: the tests' threads stopped before anything is released, every handle
+// released, the check files named in the records deleted while each
+// synchronisation is torn down (its files deleted, the other party not
+// waited for).  A name stays when its file could not be deleted.  Nothing is
+// reported: the handler's thread prints nothing.
+void interrupt_slots(CheckFileSlot* const* slots, int count);
+
 #endif

@@ -91,32 +91,6 @@ void delete_slot_files(DeletedFiles* deleted) {
   for (CheckFileSlot& slot : check_slots) delete_named(slot.partner_file_name, true, deleted);
 }
 
-// The same pass for a console handler, which holds resource_lock: the
-// deletions start at once, and the names are cleared when they have ended.
-void start_slot_deletions(DeletionBatch* batch) {
-  batch->count = 0;
-  for (CheckFileSlot& slot : check_slots) {
-    if (slot.own_file_name[0] != '\0') start_deletion(batch, slot.own_file_name);
-  }
-  for (CheckFileSlot& slot : check_slots) {
-    if (slot.partner_file_name[0] != '\0') start_deletion(batch, slot.partner_file_name);
-  }
-}
-
-void finish_slot_deletions(DeletionBatch* batch) {
-  finish_deletions(batch);
-  for (int i = 0; i < batch->count; ++i) {
-    const Deletion& d = batch->deletions[i];
-    const bool gone = d.went || d.error == ERROR_FILE_NOT_FOUND;
-    for (CheckFileSlot& slot : check_slots) {
-      if (d.went && strcmp(slot.own_file_name, d.name) == 0) memset(slot.own_file_name, 0, 261);
-      if (gone && strcmp(slot.partner_file_name, d.name) == 0) {
-        memset(slot.partner_file_name, 0, 261);
-      }
-    }
-  }
-}
-
 }  // namespace
 
 int single_cleanup(int slot) {
@@ -143,23 +117,8 @@ int single_cleanup(int slot) {
 BOOL WINAPI single_ctrl_handler(DWORD /*control_type*/) {
   ResourceLockHold hold;
   if (interrupt_count >= 2) return FALSE;
-  // The tests' threads stop before anything they hold is released: none of
-  // them reports a handle closed or a partner torn down under it.
-  stop_working_threads();
-  for (CheckFileSlot& slot : check_slots) release_slot_handles(&slot);
-  // The check files go while the synchronisation is torn down: on a slow
-  // share each deletion takes a round trip.  Not reported: the handler's
-  // thread prints nothing.
-  DeletionBatch batch;
-  start_slot_deletions(&batch);
-  for (CheckFileSlot& slot : check_slots) {
-    if (slot.sync_state != nullptr) {
-      // The other participant is not waited for; the process is about to end.
-      sync_teardown(slot.sync_state, 1);
-      slot.sync_state = nullptr;
-    }
-  }
-  finish_slot_deletions(&batch);
+  CheckFileSlot* const slots[] = {&check_slots[0], &check_slots[1]};
+  interrupt_slots(slots, 2);
   ++interrupt_count;
   return FALSE;
 }

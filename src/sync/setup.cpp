@@ -33,6 +33,14 @@ bool make_sync_names(SyncState* state, int32_t mode, const char* folder, const c
          endwait_length <= limit;
 }
 
+// A party that found both markers of the first rendezvous held (bytes 1 and
+// 2, the presence bytes of a pair) is a third party: the synchronisation
+// files belong to that pair.  Its tear-down deletes neither of them: the
+// end-wait file may be the one the pair's first party out is waiting on.
+bool turned_away(const SyncState* state) {
+  return state->own_presence_byte == 0 && state->step == 2;
+}
+
 // Opens the master file and runs the first rendezvous; reports its failure.
 int pair_up(SyncState* state, int32_t mode, const char* folder) {
   ErrorInfo error = {0, 0};
@@ -99,7 +107,7 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, Syn
 
   SetConsoleCtrlHandler(sync_console_handler, TRUE);
   const int paired = pair_up(state, mode, folder);
-  if (paired != 0) teardown_by_owner(state, 1);
+  if (paired != 0) teardown_by_owner(state, turned_away(state) ? 0 : 1);
 
   // Out of the table and into the caller's keeping in one step: a console
   // handler finds the record in one place or the other.

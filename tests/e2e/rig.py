@@ -18,6 +18,7 @@ machine and nothing is left when the namespace ends.
 A double row runs two hosts at once: run(["hostA", "hostB"], "double", ...).
 """
 
+import concurrent.futures
 import os
 import shlex
 import shutil
@@ -249,7 +250,12 @@ class Rig:
             args += ["-t", str(timeout)]
         shares = sorted({h, p})
         started = [(host, self.host(host, shares, folders, [zarnrun.EXE] + args)) for host in hosts]
-        runs = [HostRun(host, *self.finish(proc, host)) for host, proc in started]
+        # Every host's output is read while they all run: a host whose pipe
+        # filled up would stop in the middle of a step, its partner waiting.
+        with concurrent.futures.ThreadPoolExecutor(len(started)) as pool:
+            ends = list(pool.map(lambda started_host: self.finish(started_host[1], started_host[0]),
+                                 started))
+        runs = [HostRun(host, *end) for (host, _), end in zip(started, ends)]
         status, left, err = self.finish(self.host(
             "inspector", shares, folders, ["find"] + folders + ["-mindepth", "1"]), "inspector")
         if status != 0:

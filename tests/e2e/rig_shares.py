@@ -1,8 +1,9 @@
-"""The single environment check on real shares (rig.py): each row mounts a
-share for -h and one for -p on a simulated host, runs the tool, and compares
-its verdict group by group: which groups finished NG, with which error
-codes on their "!" lines, and which check targets ran; then the exit status,
-an empty standard error, and nothing left in the folders.
+"""The single and the double check on real shares (rig.py): each row mounts a
+share for -h and one for -p on a simulated host (two at once for the double
+check), runs the tool, and compares its verdict group by group: which groups
+finished NG, with which error codes on their "!" lines, and which check
+targets ran; then the exit status, an empty standard error, and nothing left
+in the folders.
 
 Shares: "gluster" is a GlusterFS volume on loopback, a real network file
 system whose locks behave as a correct share's.  "bindfs" keeps the locks of
@@ -27,6 +28,7 @@ BROKEN_SHARE_LIMIT = 10  # -t on the broken shares: their waits run to the limit
 # Report titles and error texts, as the English report prints them.
 TARGETS = {"Test for the path of environment settings shared by ZARFO products": "-h",
            "Test for the path to be checked": "-p"}
+OPENING = "File open processing"
 LOCKING = "Byte range locking"
 EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT = ("Obtain an exclusive lock on an area where an exclusive lock is "
                                   "being placed, with the setting in which processing does not "
@@ -34,6 +36,11 @@ EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT = ("Obtain an exclusive lock on an area where an 
 EXCLUSIVE_ON_EXCLUSIVE_WAIT = ("Obtain an exclusive lock on an area where an exclusive lock is "
                                "being placed, with the setting in which processing waits until the "
                                "lock is obtained")
+# The exclusive lock of -p wrongly granted beside the other holder's (19)
+# and kept, and the waiting request after it meeting that lock of its own
+# handle until the time limit (22).
+GRANTED_TWICE_ON_P = {("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT): [19],
+                      ("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_WAIT): [22]}
 CODES = {"Failed to release the lock.": 10,
          "Failed to obtain an exclusive lock in lock waiting mode.": 13,
          "An exclusive lock could be obtained for the location on which an exclusive lock has "
@@ -144,8 +151,93 @@ class SingleRowTest(unittest.TestCase):
         # which the partner's unlock does not release, and waits until the
         # time limit (22).  The groups against released locks are OK.
         self.check(h="gluster", p="bindfs-lf",
-                   ng={("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT): [19],
-                       ("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_WAIT): [22]},
+                   ng=GRANTED_TWICE_ON_P,
+                   timeout=BROKEN_SHARE_LIMIT)
+
+
+def phases(report):
+    """The verdict of each operation of a report: the single check's, then,
+    in a double check, the mutual check's."""
+    mutual = report.find(b'Test Operation "Mutual environment check"')
+    return [verdict(part) for part in (report[:mutual], report[mutual:])] if mutual >= 0 else [
+        verdict(report)]
+
+
+def phase(ng=None, targets=("-h", "-p")):
+    """An expected verdict: the NG groups `ng` ({path: codes}) and the groups
+    around them NG, every other group OK, and the check targets that ran."""
+    return with_enclosing(ng or {}), list(targets)
+
+
+NOT_RUN = None  # the mutual phase of a double check whose single phase aborted
+
+
+class DoubleRowTest(unittest.TestCase):
+    """Two hosts at once, each with its own mounts of the shares.  The single
+    phase of each uses names of its own host and process, so each host's
+    single phase gives its single row's verdict; the mutual phase pairs the
+    two hosts through the master file in -h."""
+    maxDiff = None
+
+    def check(self, h, p, single=phase(), mutual=phase(), timeout=None):
+        """Runs `-m double` on hostA and hostB at once, with -h on share `h`
+        and -p on share `p`; expects of each host the verdicts `single` and
+        `mutual` (phase(), or NOT_RUN), and nothing left."""
+        runs, left = rig_started.run(["hostA", "hostB"], "double", h, p, self._testMethodName,
+                                     timeout)
+        expected = [single] + ([mutual] if mutual is not NOT_RUN else [])
+        failed = expected != [phase(), phase()]
+        for run in runs:
+            self.assertEqual((run.host, expected), (run.host, phases(run.report)))
+            self.assertEqual((run.host, zarnrun.FAILED if failed else 0, b""),
+                             (run.host, run.status, run.stderr))
+        self.assertEqual([], left)
+
+    def test_glusterfs_for_both(self):
+        # Two hosts on one sound share: both phases OK on both.
+        self.check(h="gluster", p="gluster")
+
+    def test_bindfs_for_both(self):
+        # Neither host sees the other's locks on the master file in -h: both
+        # take the first arrival's marker and wait for a partner, until the
+        # time limit (22), in the set-up of the first mutual test, the open
+        # test of -h.  It aborts: -h aborted, -p skipped, the mutual phase NG.
+        self.check(h="bindfs", p="bindfs", mutual=phase({("-h", OPENING): [22]}, ["-h"]),
+                   timeout=BROKEN_SHARE_LIMIT)
+
+    def test_sshfs_for_both(self):
+        # As bindfs: locks do not cross mounts.
+        self.check(h="sshfs", p="sshfs", mutual=phase({("-h", OPENING): [22]}, ["-h"]),
+                   timeout=BROKEN_SHARE_LIMIT)
+
+    def test_glusterfs_and_bindfs(self):
+        # The hosts pair on -h's sound master file, and every test of -h
+        # passes.  Of the lock groups of -p (67, 69, 70) the one against a
+        # released lock (67) needs no conflict and passes.  The exclusive
+        # lock without waiting against the partner's exclusive lock (69) is
+        # wrongly granted (19), and kept.  The waiting exclusive request that
+        # follows (70) meets that lock of its own handle, which the
+        # partner's unlock does not release: the time limit (22); the unlock
+        # of the partner's file then releases the lock of 69 and succeeds.
+        # Opening and deleting the other's files need no lock: OK.
+        self.check(h="gluster", p="bindfs",
+                   mutual=phase(GRANTED_TWICE_ON_P),
+                   timeout=BROKEN_SHARE_LIMIT)
+
+    def test_lock_forwarding_bindfs_for_both(self):
+        # Each host's single phase aborts in the lock test of -h as its
+        # single row does; a double check whose single phase aborted does not
+        # start its mutual phase.
+        self.check(h="bindfs-lf", p="bindfs-lf", single=phase({("-h", LOCKING): [22]}, ["-h"]),
+                   mutual=NOT_RUN, timeout=BROKEN_SHARE_LIMIT)
+
+    def test_glusterfs_and_lock_forwarding_bindfs(self):
+        # The single phase as its single row: NG in 69 and 70 of -p.  In
+        # the mutual phase each host holds its locks through a mount of its
+        # own, and locks cross mounts: every conflict is between the two
+        # hosts, and every group passes.
+        self.check(h="gluster", p="bindfs-lf",
+                   single=phase(GRANTED_TWICE_ON_P),
                    timeout=BROKEN_SHARE_LIMIT)
 
 

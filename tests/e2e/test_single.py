@@ -77,27 +77,36 @@ def with_leftover(lines):
 
 
 def normalise(raw, share, target, lang):
-    """A run's report as golden lines, the process ids in it, and the dropped deletion lines."""
+    """A run's report as golden lines, the process ids in it, and the dropped
+    deletion lines, each as (number of processing types begun so far, line).
+
+    The two files of a paired test are numbered by role, which the order of
+    arrival decides: <ROLE> and <OTHER>.  Which party deletes them depends on
+    timing too: the deletions in a paired lock sequence's clean-up, and every
+    deletion of a file of the mutual phase (named by role alone), are dropped."""
     text = raw.decode("cp932" if WINE and lang == "ja" else "utf-8")
     text = text.replace(share, "<H>").replace(target, "<P>")
     pids = set(re.findall(r"\.#ZARLOCK\.%s\.(\d+)\." % re.escape(HOST), text))
     text = re.sub(r"\.#ZARLOCK\.%s\.\d+\." % re.escape(HOST), ".#ZARLOCK.<HOST>.<PID>.", text)
     t = TEXTS[lang]
     timing = {"        %s\r\n" % entry for entry in t["timing"]}
-    lines, deleted, role, in_finish = [], [], -1, False
+    lines, deleted, role, in_finish, types = [], [], -1, False, 0
     for line in text.splitlines(keepends=True):
         body = line[8:]
-        number = re.search(r"\.<PID>\.([01])\)\r\n$", line)
+        number = re.search(r"\.#ZARLOCK\.(?:<HOST>\.<PID>\.)?([01])\)\r\n$", line)
+        mutual = re.search(r"[\\/]\.#ZARLOCK\.[01]\)\r\n$", line)
         if line in timing:
             continue
+        if re.match(r" {4}\S", line) and not line.endswith(("[ OK ]\r\n", "[ NG ]\r\n")):
+            types += 1
         if body.startswith(t["own"]) and number:
             role = int(number.group(1))
             line = line[:number.start(1)] + "<ROLE>)\r\n"
         elif body.startswith(t["partner"]) and number and int(number.group(1)) == 1 - role:
             line = line[:number.start(1)] + "<OTHER>)\r\n"
         in_finish = body.startswith(t["finish"]) or in_finish and line.startswith(" " * 8)
-        if in_finish and body.startswith(t["deleted"]):
-            deleted.append(line)
+        if (in_finish or mutual) and body.startswith(t["deleted"]):
+            deleted.append((types, line))
             continue
         lines.append(line)
     return lines, pids, deleted
@@ -130,7 +139,7 @@ class SingleCase(unittest.TestCase):
         lines, pids, deleted = normalise(raw, self.share, self.target, lang)
         self.assertEqual(expected, lines)
         self.assertEqual(1, len(pids), pids)
-        for line in deleted:  # each of the sequence's two files, at most once
+        for _, line in deleted:  # each of the sequence's two files, at most once
             self.assertRegex(line, r"\.<PID>\.[01]\)\r\n$")
         self.assertEqual(len(deleted), len(set(deleted)))
         return pids

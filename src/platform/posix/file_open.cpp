@@ -199,7 +199,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   f->rights = rights_of(access);
   f->overlapped = (flags_and_attributes & FILE_FLAG_OVERLAPPED) != 0;
   bool existed = false;
-  error = open_file(f.get(), name, share, disposition, &existed);
+  error = retry_while_stale([&] { return open_file(f.get(), name, share, disposition, &existed); });
   if (error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;

@@ -22,8 +22,10 @@ int open_for_probe(const char* name, int access_flags) {
 }
 
 // Unlinks a regular file unless an open of it denies delete sharing.  The
-// guard keeps an open from slipping in between the look and the unlink.
-DWORD unlink_shared_file(const char* name) {
+// guard keeps an open from slipping in between the look and the unlink.  A
+// look at a stale file (see kStaleFile) gives kStaleFile: the unlink, which
+// goes by name, would remove another file than the one looked at.
+DWORD unlink_once(const char* name) {
   bool writable = true;
   int fd = open_for_probe(name, O_RDWR);
   if (fd < 0) {
@@ -38,6 +40,10 @@ DWORD unlink_shared_file(const char* name) {
   }
   if (fd >= 0) close(fd);
   return error;
+}
+
+DWORD unlink_shared_file(const char* name) {
+  return retry_while_stale([name] { return unlink_once(name); });
 }
 
 }  // namespace

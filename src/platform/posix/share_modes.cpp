@@ -8,6 +8,7 @@
 //   R+5..7  "denies read / write / delete sharing" markers
 #include "platform/posix/share_modes.h"
 
+#include <errno.h>
 #include <time.h>
 
 #include "platform/posix/file_object.h"
@@ -27,7 +28,7 @@ bool is_peer_guard(const struct flock& fl) {
 }
 
 void pause_us(long us) {
-  struct timespec ts = {0, us * 1000};
+  struct timespec ts = {us / 1000000, us % 1000000 * 1000};
   nanosleep(&ts, nullptr);
 }
 
@@ -81,11 +82,15 @@ int place_markers(int fd, unsigned mask) {
 
 }  // namespace
 
+void pause_ms(long ms) { pause_us(ms * 1000); }
+
 ShareGuard::ShareGuard(int fd, bool writable) : fd_(fd) {
   struct flock fl;
   if (!writable) {
     // No guard without a write lock; still honour another program's lock.
-    if (ofd_find(fd, kGuard, 1, &fl) == 1 && !is_peer_guard(fl)) result_ = ERROR_SHARING_VIOLATION;
+    const int found = ofd_find(fd, kGuard, 1, &fl);
+    if (found < 0 && errno == ESTALE) result_ = kStaleFile;
+    if (found == 1 && !is_peer_guard(fl)) result_ = ERROR_SHARING_VIOLATION;
     return;
   }
   // Peers hold the guard for a few system calls; one that keeps it for
@@ -97,6 +102,10 @@ ShareGuard::ShareGuard(int fd, bool writable) : fd_(fd) {
   for (;;) {
     if (ofd_set(fd, F_WRLCK, kGuard, 1) == 0) {
       held_ = true;
+      return;
+    }
+    if (errno == ESTALE) {
+      result_ = kStaleFile;
       return;
     }
     if (!ofd_conflict_errno(errno)) return;  // no OFD locks here: unguarded

@@ -1,0 +1,99 @@
+// The mutual tests' record, clean-up, console control handler and frame.
+#include "mutual/mutual_state.h"
+
+#include <string.h>
+
+#include <initializer_list>
+
+#include "base/process_end.h"
+#include "fileops/check_name.h"
+#include "report/report.h"
+
+MutualTestState mutual_state = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, {0}, nullptr};
+
+namespace {
+
+// The frame's way out; the role does not matter, one record serves both.
+int cleanup_after_test(int32_t /*role*/) { return mutual_cleanup(0); }
+
+// Deletes the file a name field names and clears the field, deleted or not:
+// the next test uses the same names, and a name kept could make a later
+// clean-up delete the next test's file.  The field is cleared once the
+// deletion is announced as a file call, so that an interrupt before that
+// still finds the name, and one after it waits for the deletion instead of
+// repeating it.  Whether the file went.
+bool delete_named_file(char* field, char (&name)[261]) {
+  begin_file_call();
+  {
+    ResourceLockHold hold;
+    memcpy(name, field, sizeof name);
+    memset(field, 0, sizeof name);
+  }
+  const bool went = name[0] != '\0' && DeleteFileA(name) != FALSE;
+  end_file_call();
+  return went;
+}
+
+}  // namespace
+
+const PairedFrame kMutualFrame = {kModeDouble, {&mutual_state, &mutual_state},
+                                  mutual_ctrl_handler, cleanup_after_test};
+
+int mutual_cleanup(int interrupted) {
+  if (interrupted) {
+    ResourceLockHold hold;
+    CheckFileSlot* const slots[] = {&mutual_state};
+    interrupt_slots(slots, 1);
+    return 0;
+  }
+  {
+    ResourceLockHold hold;
+    release_slot_handles(&mutual_state);
+  }
+  // Both processes delete both files; the deletion that succeeds is the one
+  // reported, the other fails quietly (also while the partner still holds
+  // the file open).  Printed outside resource_lock: a console that blocks the
+  // printing thread must never block a console control handler.
+  for (char* field : {mutual_state.own_file_name, mutual_state.partner_file_name}) {
+    char name[261];
+    if (delete_named_file(field, name)) {
+      report_message(kMsgDeleted, name);
+    }
+  }
+  // sync_finish waits for the partner, so outside resource_lock: the record
+  // stays in the state meanwhile, and an interrupt tears it down.
+  finish_slot_sync(&mutual_state);
+  return 0;
+}
+
+BOOL WINAPI mutual_ctrl_handler(DWORD /*control_type*/) {
+  mutual_cleanup(1);
+  return FALSE;  // the handlers registered before, and at last the system, end the process
+}
+
+bool open_own_mutual_file(const RunOptions* options, int32_t target, int32_t role) {
+  CheckFileName own;
+  name_check_file(options->mode, target == kTargetShare ? options->share_path : options->target_path,
+                  role, &own);
+  slot_set_name(mutual_state.own_file_name, own.path);
+  if (announce_and_open(kMsgOpeningOwn, own, &mutual_state.own_handle, OPEN_ALWAYS) !=
+      INVALID_HANDLE_VALUE) {
+    return true;
+  }
+  report_open_failure(target);
+  return false;
+}
+
+void name_partner_file(const RunOptions* options, int32_t target, int32_t role,
+                       CheckFileName* name) {
+  name_check_file(options->mode,
+                  target == kTargetShare ? options->share_path : options->target_path, role ^ 1,
+                  name);
+  slot_set_name(mutual_state.partner_file_name, name->path);
+}
+
+void report_open_failure(int32_t target) {
+  const ErrorInfo error{target == kTargetShare ? kErrShareFileNotOpened : kErrPathFileNotOpened,
+                        static_cast<int32_t>(GetLastError())};
+  report_error(&error);
+}

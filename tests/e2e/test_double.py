@@ -1,0 +1,399 @@
+"""The mutual environment check run whole: `-m double -p P -h H` started
+twice on this machine against the same two fresh folders, as two hosts
+start it.  Each report is compared byte for byte with golden files: the
+single check's (expected/single*, the first phase) followed by
+expected/double[.wine].LANG.txt, the mutual phase (group 89), normalised as
+for the single check (test_single.normalise).  The mutual phase names its
+check files by role (<ROLE> and <OTHER>) and either party's clean-up may be
+the one that deletes them: those lines are dropped and counted across both
+reports, once per file and test.
+
+Then what the other party does to a pair: a leftover check file that makes
+one single phase NG, a third process turned away, the partner killed at a
+random moment, and Ctrl+C in one process while the other waits for it,
+also while it waits in the closing handshake.
+
+Under Wine 8 two processes step together as two hosts do, but a waiting
+lock request that cannot be granted at once stays queued for ever while its
+zeroed record reads as done: in groups 60 (-h) and 70 (-p) both parties
+take their requests as granted, their unlocks of the partner's file fail
+with 33, both lock tests end NG at the same step and the pair goes on
+together (expected/double.wine.*).
+"""
+
+import fcntl
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import zarnrun  # noqa: E402
+from rig_shares import LOCKING, verdict  # noqa: E402
+from test_single import EXPECTED, HOST, WINE, golden, normalise, with_leftover  # noqa: E402
+from zarnrun import TempFolder  # noqa: E402
+
+LIMIT = 10  # -t: every wait for the partner ends within it
+SEED = int(os.environ.get("ZARN_INTERRUPT_SEED", "8"))
+SEP = "\\" if WINE else "/"
+MUTUAL_START = 'Test Operation "Mutual environment check" will now start. \r\n'
+# The processing types, counted through the whole report, whose clean-up
+# deletes the two check files of the mutual phase: its open and lock tests
+# on -h, then on -p (the deletion test deletes them in its body).
+DELETING_TYPES = {7: "<H>", 8: "<H>", 9: "<P>", 10: "<P>"}
+# The texts of the errors that a partner gone can cause.
+PARTNER_GONE = ("The processing waiting time exceeded the timeout time.",
+                "The process on the remote host has already ended.")
+STOP_AND_WAIT = "        The remote host will now be checked for whether it can accept the termination processing.\r\n"
+
+
+def mutual_golden(name):
+    """The lines of expected/double[.wine].NAME.txt, each ending in CR LF."""
+    path = os.path.join(EXPECTED, "double%s.%s.txt" % (".wine" if WINE else "", name))
+    with open(path, encoding="utf-8", newline="\n") as f:
+        return [line[:-1] + "\r\n" for line in f]
+
+
+def default_signals():
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
+class Party:
+    """One process of a pair, its report in a file of its own."""
+
+    def __init__(self, case, name, target, log, lang, program):
+        self.lang, self.target = lang or "en", target
+        self.out = case.tmp.join(name + ".out")
+        self.log = case.tmp.join(name + ".log") if log else None
+        args = ["-m", "double", "-p", target, "-h", case.share, "-t", str(case.limit)]
+        with open(self.out, "wb") as out:
+            self.proc = subprocess.Popen(
+                program + args + (["-o", self.log] if log else []),
+                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.PIPE,
+                preexec_fn=default_signals,
+                env=zarnrun.environment("ja_JP.UTF-8" if lang == "ja" else None))
+        case.addCleanup(lambda: self.proc.poll() is None and self.proc.kill())
+        case.addCleanup(self.proc.stderr.close)
+
+    def report(self):
+        try:
+            with open(self.log or self.out, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return b""
+
+    def text(self):
+        return self.report().decode("utf-8", "replace")
+
+    def mutual_lines(self):
+        """The lines printed so far since the mutual phase began."""
+        text = self.text()
+        return text[text.index(MUTUAL_START):].count("\r\n") if MUTUAL_START in text else 0
+
+    def finish(self, limit=600):
+        """Waits for the end (a bound against a hang); the status and standard error."""
+        return self.proc.wait(limit), self.proc.stderr.read()
+
+
+class DoubleCase(unittest.TestCase):
+    maxDiff = None
+    limit = LIMIT
+
+    def setUp(self):
+        zarnrun.require_exe()
+        self.tmp = TempFolder()
+        self.addCleanup(self.tmp.remove)
+        self.share = self.tmp.mkdir("H")
+        self.target = self.tmp.mkdir("P")
+        self.passed = zarnrun.FAILED if WINE else 0
+
+    def party(self, name, log=False, lang=None, target=None, program=None):
+        return Party(self, name, target or self.target, log, lang,
+                     program or zarnrun.RUNNER + [zarnrun.EXE])
+
+    def pair(self, log=False, lang=None):
+        """Two parties started at once, the second with -o when `log`."""
+        return self.party("a", lang=lang), self.party("b", log, lang)
+
+    def wait_until(self, condition, what, limit=120):
+        end = time.monotonic() + limit
+        while not condition():
+            if time.monotonic() > end:
+                self.fail("never: " + what)
+            time.sleep(0.01)
+
+    def settled(self, party):
+        """Whether the party printed nothing for half a second (five polls)."""
+        before = party.report()
+        time.sleep(0.5)
+        return party.report() == before
+
+    def in_lock_test_of_h(self, party):
+        """Whether the party has opened its partner's file of the lock test of -h."""
+        opened = r"A file in the partner process will now be opened\. \(%s%s\.#ZARLOCK\.[01]\)"
+        return len(re.findall(opened % (re.escape(self.share), re.escape(SEP)), party.text())) >= 2
+
+    def assertReport(self, party, single, mutual):
+        """The party's report is the single phase `single` and the mutual phase
+        `mutual` (golden lines); the deletions of mutual files it reported."""
+        lines, pids, deleted = normalise(party.report(), self.share, party.target, party.lang)
+        self.assertEqual(single + mutual, lines)
+        self.assertEqual(1, len(pids), pids)
+        return [(types, line) for types, line in deleted if "<PID>" not in line]
+
+    def assertDeletedOnce(self, *deleted):
+        """Each check file of each mutual test reported deleted exactly once across the reports."""
+        names = [(types, re.search(r"\((.*)\)\r\n$", line).group(1))
+                 for d in deleted for types, line in d]
+        self.assertEqual(sorted((types, "%s%s.#ZARLOCK.%d" % (folder, SEP, n))
+                                for types, folder in DELETING_TYPES.items() for n in (0, 1)),
+                         sorted(names))
+
+    def assertFoldersEmpty(self, *more):
+        self.assertEqual([[], []] + [[] for _ in more],
+                         [self.tmp.entries(f) for f in ("H", "P") + more])
+
+    def assertPairPasses(self, a, b, lang="en"):
+        for party in (a, b):
+            self.assertEqual((self.passed, b""), party.finish())
+        deleted = [self.assertReport(p, golden(lang), mutual_golden(lang)) for p in (a, b)]
+        self.assertDeletedOnce(*deleted)
+        self.assertFoldersEmpty()
+
+
+class PairTest(DoubleCase):
+    def test_reports_on_the_console_and_in_a_log_file(self):
+        a, b = self.pair(log=True)
+        self.assertPairPasses(a, b)
+        with open(b.out, "rb") as f:
+            self.assertEqual(b"", f.read())  # all of it went to the log file
+
+    def test_japanese_reports(self):
+        self.assertPairPasses(*self.pair(lang="ja"), lang="ja")
+
+    def test_single_phase_ng_with_a_passing_mutual_phase(self):
+        # A file named like a's first check file of -p, made while a checks
+        # -h: a's single phase is NG, its mutual phase OK (group 89 reports
+        # the mutual phase alone), and its exit status -1.
+        a, b = self.pair()
+        self.wait_until(lambda: ".#ZARLOCK." in a.text(), "a names a check file")
+        self.assertNotIn('Check target "Test for the path to be checked"', a.text())
+        pid = re.search(r"\.#ZARLOCK\.%s\.(\d+)\." % re.escape(HOST), a.text()).group(1)
+        with open(os.path.join(self.target, ".#ZARLOCK.%s.%s.0" % (HOST, pid)), "wb") as f:
+            f.write(b"left behind")
+        self.assertEqual((zarnrun.FAILED, b""), a.finish())
+        self.assertEqual((self.passed, b""), b.finish())
+        self.assertDeletedOnce(
+            self.assertReport(a, with_leftover(golden("en")), mutual_golden("en")),
+            self.assertReport(b, golden("en"), mutual_golden("en")))
+        self.assertFoldersEmpty()
+
+
+class ThirdPartyTest(DoubleCase):
+    limit = 30  # the pair waits for the guard byte while the third runs its single phase
+
+    def test_third_process_is_turned_away_and_the_pair_passes(self):
+        a, b = self.pair()
+        # Inside the lock test of -h, which has some thirty synchronisation
+        # points to go, take the master file's guard byte: the pair and the
+        # third process then all wait for it, and once it is free again the
+        # third meets both presence bytes held.
+        self.wait_until(lambda: self.in_lock_test_of_h(a), "a opens its files of the lock test")
+        master = os.open(os.path.join(self.share, ".#ZARLOCK.master"), os.O_RDWR)
+        self.addCleanup(os.close, master)
+        self.wait_until(lambda: lock_byte(master, 0, fcntl.LOCK_EX), "the guard byte taken")
+        third = self.party("c", target=self.tmp.mkdir("P3"))
+        before_setup = "        Pre-processing for synchronization will now be executed.\r\n"
+        self.wait_until(lambda: third.mutual_lines() and third.text().endswith(before_setup)
+                        and self.settled(third), "the third waits for the guard byte")
+        fcntl.lockf(master, fcntl.LOCK_UN, 1, 0, os.SEEK_SET)
+        self.assertEqual((zarnrun.FAILED, b""), third.finish())
+        self.assertEqual([], self.assertReport(third, golden("en"), mutual_golden("refused.en")))
+        self.assertPairPasses(a, b)
+        self.assertEqual([], self.tmp.entries("P3"))
+
+
+def lock_byte(fd, offset, kind):
+    try:
+        fcntl.lockf(fd, kind | fcntl.LOCK_NB, 1, offset, os.SEEK_SET)
+        return True
+    except OSError:
+        return False
+
+
+@unittest.skipIf(WINE, "signals and kills of the tool are tests of the POSIX build")
+class PartnerEndsTest(DoubleCase):
+    """A pair one of whose processes ends early, at moments drawn with SEED:
+    after a number of lines of its mutual phase."""
+
+    def moment(self, rng, until):
+        """A pair, and one of its parties (the first) once it has printed a
+        number of lines of its mutual phase, drawn below the golden line `until`."""
+        a, b = self.pair()
+        first, other = (a, b) if rng.random() < 0.5 else (b, a)
+        count = rng.randrange(1, mutual_golden("en").index(until) + 1)
+        self.wait_until(lambda: first.mutual_lines() >= count, "line %d of the mutual phase" % count)
+        return first, other, count
+
+    def assertPartnerGone(self, party, status, must_fail):
+        """The party's own view of a partner gone: its single phase passed; in
+        its mutual phase only errors of a partner gone, and an NG (exit status
+        -1) only as the test that was aborted, the last that ran."""
+        text = party.text()
+        single, mutual = text[:text.index(MUTUAL_START)], text[text.index(MUTUAL_START):]
+        self.assertIn('Test Operation "Single environment check" finished. ... [ OK ]', single)
+        errors = re.findall(r"\r\n        ! (.*?)(?: ERRORCODE=.*)?\r\n", mutual)
+        self.assertTrue(set(errors) <= set(PARTNER_GONE), errors)
+        types = re.findall(r"\r\n    Test Processing type .* finished\. \.\.\. \[ (OK|NG) \]", mutual)
+        self.assertNotIn("NG", types[:-1])
+        failed = types[-1:] == ["NG"] or not mutual.endswith("[ OK ]\r\n")
+        self.assertEqual(failed or must_fail, status == zarnrun.FAILED, mutual[-2000:])
+        self.assertTrue(errors or not failed)
+
+    def test_partner_killed(self):
+        rng = random.Random(SEED)
+        for run in range(3):
+            with self.subTest(run=run, seed=SEED):
+                self.tmp.remove()
+                os.makedirs(self.share), os.makedirs(self.target)
+                victim, survivor, count = self.moment(rng, mutual_golden("en")[-1])
+                victim.proc.kill()
+                killed = time.monotonic()
+                status, err = survivor.finish(2 * LIMIT + 30)
+                took = time.monotonic() - killed
+                print("killed after line %d: the partner ended %.1f s later" % (count, took))
+                self.assertLessEqual(took, 2 * LIMIT + 2.5)  # 2 s, and the end of the process
+                self.assertEqual(b"", err)
+                self.assertPartnerGone(survivor, status, must_fail=False)
+                own = re.findall(r"A file of the process on this host will now be opened\. "
+                                 r"\((.*)\)\r\n", survivor.text())
+                self.assertFalse(os.path.exists(own[-1]), own[-1])
+                left = {name for f in ("H", "P") for name in self.tmp.entries(f)}
+                self.assertTrue(left <= {".#ZARLOCK.0", ".#ZARLOCK.1", ".#ZARLOCK.master",
+                                         "endwaitfile"}, left)
+                self.assertPairPasses(*self.pair())  # in what the kill left
+
+    def test_interrupt_while_the_partner_waits(self):
+        # One party stopped while the other runs on until it waits for it,
+        # then interrupted: it ends at once, whatever its partner's state.
+        rng = random.Random(SEED + 1)
+        for run in range(2):
+            with self.subTest(run=run, seed=SEED):
+                self.tmp.remove()
+                os.makedirs(self.share), os.makedirs(self.target)
+                # Before the lock test of -p: the partner cannot finish without it.
+                until = [l for l in mutual_golden("en") if "Byte range locking" in l][2]
+                stopped, waiting, count = self.moment(rng, until)
+                stopped.proc.send_signal(signal.SIGSTOP)
+                self.wait_until(lambda: self.settled(waiting), "the partner waits")
+                self.assertIsNone(waiting.proc.poll())
+                print("stopped after line %d" % count)
+                self.assertInterruptEndsAtOnce(stopped, waiting, resume=True)
+
+    def test_interrupt_while_waiting_in_the_closing_handshake(self):
+        # A shared lock of the master file's byte 3, taken in the lock test
+        # of -h, keeps both parties in their closing handshake (it is taken
+        # exclusively there, once no party is inside a rendezvous).  The
+        # clean-up that waits there must not keep the console handler out.
+        a, b = self.pair()
+        self.wait_until(lambda: self.in_lock_test_of_h(a), "a opens its files of the lock test")
+        master = os.open(os.path.join(self.share, ".#ZARLOCK.master"), os.O_RDONLY)
+        self.addCleanup(lambda: os.close(master))
+        self.assertTrue(lock_byte(master, 3, fcntl.LOCK_SH))
+        self.wait_until(lambda: all(p.text().endswith(STOP_AND_WAIT) for p in (a, b)),
+                        "both wait in the closing handshake")
+        self.assertInterruptEndsAtOnce(a, b, resume=False, release=master)
+
+    def assertInterruptEndsAtOnce(self, party, other, resume, release=None):
+        party.proc.send_signal(signal.SIGINT)
+        sent = time.monotonic()
+        if resume:
+            party.proc.send_signal(signal.SIGCONT)
+        status = party.proc.wait(60)
+        took = time.monotonic() - sent
+        print("interrupted: ended %.2f s later" % took)
+        self.assertEqual(-signal.SIGINT, status)
+        self.assertLess(took, LIMIT / 2)  # not after the time limit of a wait for the partner
+        self.assertNotRegex(party.text(), r"\r\n        ! |\[ NG \]")  # nothing it caused
+        if release is not None:
+            fcntl.lockf(release, fcntl.LOCK_UN, 1, 3, os.SEEK_SET)
+        status, err = other.finish(2 * LIMIT + 30)
+        self.assertEqual(b"", err)
+        self.assertPartnerGone(other, status, must_fail=True)
+        self.assertFoldersEmpty()
+
+
+NATIVE_EXE = os.environ.get("ZARN_NATIVE_EXE", "")
+WAIT_ON_SHARED = ("Obtain an exclusive lock on an area where a shared lock is being placed, with the "
+                  "setting in which processing waits until the lock is obtained")
+
+
+@unittest.skipUnless(WINE, "pairs the Windows build under Wine with the native build")
+class InteroperationTest(DoubleCase):
+    """The Windows build under Wine (W) and the native build (N), paired on
+    one folder.  The lock-byte protocol on the master file is the same on
+    both, so they pair and step together; Wine's deviations then decide:
+    a waiting LockFileEx that cannot be granted at once stays queued for
+    ever and, its OVERLAPPED zeroed, reads as granted at once; UnlockFileEx
+    of a range not held gives 33.
+
+    Everything up to group 60 of the lock test of -h passes on both.  In
+    group 60 each holds a shared lock on its own file and issues a waiting
+    exclusive request on the other's.  W's request reads as granted; N's is
+    granted when W releases its shared lock.  W then unlocks the partner's
+    file, a lock it never got: 33, "! Failed to release the lock" (code 10)
+    in group 60, which finishes OK; W's lock test ends NG and its clean-up
+    goes into the closing handshake.  N, which unlocked its partner's file,
+    goes on to the group's last synchronisation point, where W never comes:
+
+    - N second at the point before (W takes its request as granted at once,
+      N waits for the grant, so W is usually first): N first waits for W to
+      leave that point.  W's closing handshake finds N outside any
+      rendezvous and alive, leaves the end-wait file and releases its bytes;
+      N then finds W's presence byte free: 24.
+    - N first there: should W's closing handshake find N outside any
+      rendezvous, W leaves as above and N finds W's presence byte free: 24.
+      Otherwise N waits inside the rendezvous, holding byte 3, until the
+      time limit: 22.  W waits for byte 3 in its closing handshake under the
+      same limit, started a moment later; should both give up within the
+      same second and W poll first, W reports 22 after its lock test and N,
+      polling once more, finds W's presence byte free: 24.
+
+    N's lock test is aborted: its -h target NG, -p skipped.  W's -h target
+    is NG, not aborted, so W goes on to -p, where its set-up waits for a
+    partner that has left: 22, the open test of -p aborted.  Both exit with
+    -1, both phases' groups 89 NG, and nothing is left in the folders."""
+
+    def setUp(self):
+        super().setUp()
+        if not os.path.isfile(NATIVE_EXE):
+            print("SKIPPED: interoperation needs the native tool (build the dev preset): %r"
+                  % NATIVE_EXE)
+            self.skipTest("no native tool")
+
+    def test_native_and_windows_build_pair_up(self):
+        wine, native = self.party("w"), self.party("n", program=[NATIVE_EXE])
+        results = {}
+        for name, party in (("W", wine), ("N", native)):
+            self.assertEqual((zarnrun.FAILED, b""), party.finish())
+            text = party.report()
+            self.assertIn(b'Test Operation "Single environment check" finished.', text)
+            results[name] = verdict(text[text.index(MUTUAL_START.encode()):])
+        lock_test, group_60 = ("-h", LOCKING), ("-h", LOCKING, WAIT_ON_SHARED, "OK")
+        (n_ng, n_targets), (w_ng, w_targets) = results["N"], results["W"]
+        self.assertIn(n_ng.get(group_60), ([22], [24]), n_ng)
+        self.assertEqual(({(): [], ("-h",): [], lock_test: [], group_60: n_ng[group_60]}, ["-h"]),
+                         (n_ng, n_targets))
+        self.assertIn(w_ng.get(lock_test), ([], [22] if n_ng[group_60] == [24] else []), w_ng)
+        self.assertEqual(({(): [], ("-h",): [], lock_test: w_ng[lock_test], group_60: [10],
+                           ("-p",): [], ("-p", "File open processing"): [22]}, ["-h", "-p"]),
+                         (w_ng, w_targets))
+        self.assertFoldersEmpty()
+
+
+if __name__ == "__main__":
+    unittest.main()
