@@ -49,5 +49,7 @@ void signal_child(Child* child, int sig);
 bool wait_for_file(const std::string& path, int timeout_ms);
 // Creates `path` (empty) if it does not exist.
 void touch_file(const std::string& path);
+// The bytes of `path`; "-" when there is no such file.
+std::string read_file(const std::string& path);
 
 #endif
