@@ -77,12 +77,6 @@ TEST(PairedLockSequence, BothShapesBetweenTwoThreads) {
                 count(report, "Pre-processing for synchronization will now be executed."));
     }
   }
-  // Neither check target: nothing is done (no partner comes: a set-up would
-  // wait for the time limit).
-  RunOptions options = {};
-  options.timeout_sec = 10;
-  const PairedFrame frame = {kModeDouble, {&records[0], &records[1]}, declining_handler, cleanup};
-  EXPECT_EQ(-1, paired_lock_sequence(&options, 3, frame, shapes[1].shape));
 }
 
 }  // namespace
