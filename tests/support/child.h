@@ -43,6 +43,8 @@ int wait_child(Child* child, int timeout_ms);
 void kill_child(Child* child);
 #ifndef _WIN32
 void signal_child(Child* child, int sig);
+// Starts argv[0] (looked up in PATH) as start_child starts this binary.
+bool start_program(std::vector<std::string> argv, Child* child);
 #endif
 
 // Polls until `path` exists; false after timeout_ms.
