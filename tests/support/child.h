@@ -42,7 +42,6 @@ int wait_child(Child* child, int timeout_ms);
 // Ends the child at once (SIGKILL, TerminateProcess) and reaps it.
 void kill_child(Child* child);
 #ifndef _WIN32
-void signal_child(Child* child, int sig);
 // Starts argv[0] (looked up in PATH) as start_child starts this binary.
 bool start_program(std::vector<std::string> argv, Child* child);
 #endif

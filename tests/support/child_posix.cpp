@@ -63,8 +63,4 @@ void kill_child(Child* child) {
   child->running = false;
 }
 
-void signal_child(Child* child, int sig) {
-  if (child->running) kill(child->pid, sig);
-}
-
 #endif  // !_WIN32
