@@ -31,10 +31,11 @@ const PlanStep kFirst[] = {{72, test_a}, {71, test_b}};
 const PlanStep kSecond[] = {{72, test_a}, {74, test_c}, {71, test_b}};
 const PlanTarget kTargets[] = {{20, kTargetShare, kFirst, 2}, {21, kTargetPath, kSecond, 3}};
 
+// The results combine as they go: an abort wins, else any NG.
 TEST(Plan, OrderAndSkippingAfterAnAbort) {
   struct { std::vector<int> results; int result; std::string calls; } rows[] = {
       {{0, 0, 0, 0, 0}, 0, "a1 b1 a2 c2 b2 "},
-      {{0, 1, 0, 0, 0}, 1, "a1 b1 a2 c2 b2 "},  // an NG goes on
+      {{0, 1, 0, 1, 0}, 1, "a1 b1 a2 c2 b2 "},  // an NG goes on; NG and NG stay NG
       {{-1}, -1, "a1 "},                        // an abort ends its target and the operation
       {{1, -1}, -1, "a1 b1 "},
       {{0, 0, 1, -1}, -1, "a1 b1 a2 c2 "},      // the abort after an NG wins
@@ -46,11 +47,6 @@ TEST(Plan, OrderAndSkippingAfterAnAbort) {
     EXPECT_EQ(row.result, run_operation(&options, 90, kTargets, 2)) << row.calls;
     EXPECT_EQ(row.calls, calls);
   }
-}
-
-TEST(Plan, CombineResultsLastAbortElseAnyNg) {
-  const int rows[][3] = {{0, 0, 0}, {0, 1, 1}, {1, 0, 1}, {1, 1, 1}, {0, -1, -1}, {1, -1, -1}};
-  for (const auto& r : rows) EXPECT_EQ(r[2], combine_results(r[0], r[1])) << r[0] << "," << r[1];
 }
 
 // -t is read as atoi reads it, clamped to 32 bits: 2^32 + 30 must not wrap to

@@ -34,12 +34,4 @@ TEST(CheckName, FormsAndLengthLimit) {
     EXPECT_EQ(result, make_check_file_name(mode, folder.c_str(), n, out)) << name;
     EXPECT_EQ(name, std::string(out, std::find(out, out + sizeof(out), '\0'))) << folder;
   }
-  // Refused for its length: the reason, and the whole name for the report line.
-  char out[260], whole[600];
-  EXPECT_EQ(-1, make_check_file_name(kModeSingle, (fits1 + "g").c_str(), 0, out));
-  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, GetLastError());
-  const std::string too_long = fits1 + "g" + single + ".0";
-  EXPECT_EQ(static_cast<int>(too_long.size()),
-            format_check_file_name(kModeSingle, (fits1 + "g").c_str(), 0, whole, sizeof(whole)));
-  EXPECT_EQ(too_long, whole);
 }

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <tuple>
 
 #include "fileops/fileops.h"
+#include "support/report_capture.h"
 #include "support/temp_dir.h"
 #include "support/wine.h"
 
@@ -20,17 +19,9 @@ const bool kWine = on_wine();
 
 class LockTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::snprintf(log_path, sizeof(log_path), "%s", dir_.file("report.log").c_str());
-    output_enabled = 1;
-  }
   void TearDown() override {
     for (HANDLE* h : {&mine_, &other_}) close_handle(h);
-    CloseHandle(event_), CloseHandle(timer_), output_enabled = 0, log_path[0] = '\0';
-  }
-  std::string printed() {
-    std::ifstream in(dir_.file("report.log"), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    CloseHandle(event_), CloseHandle(timer_);
   }
   HANDLE open() {
     return open_test_file(dir_.file("f").c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -45,6 +36,7 @@ class LockTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  ReportCapture report_{dir_.file("report.log")};
   RunOptions options_ = {};
   HANDLE mine_ = open(), other_ = open();
   HANDLE event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -60,7 +52,7 @@ TEST_F(LockTest, FreeLocksGrantedSilentlyRefusalsReportedOnlyWhenAsked) {
   EXPECT_EQ(Outcome(-1, 77, 78), lock(mine_, 1, 0, 0, {77, 78}));
   EXPECT_EQ(Outcome(-1, 15, 33), lock(mine_, 1, 0));
   EXPECT_EQ(Outcome(-1, 16, 33), lock(mine_, 0, 0));
-  EXPECT_EQ(0u, printed().find("        ! Failed to obtain an exclusive lock in non-lock "
+  EXPECT_EQ(0u, report_.text().find("        ! Failed to obtain an exclusive lock in non-lock "
                                "waiting mode. ERRORCODE=33("));  // nothing printed before
 }
 
@@ -83,8 +75,8 @@ TEST_F(LockTest, WaitingRequestsGrantedOnReleaseOrTimedOutReportedAndWithdrawn) 
   CancelIoEx(other_, &records[1]);
   options_.timeout_sec = 1;  // given up after 1 s, reported though report is off
   EXPECT_EQ(kWine ? kOk : Outcome(-1, 22, 0), lock(other_, 1, 1, 0));
-  EXPECT_EQ(kWine ? "" : "        ! The processing waiting time exceeded the timeout time.\r\n",
-            printed());
+  EXPECT_EQ(kWine ? "-" : "        ! The processing waiting time exceeded the timeout time.\r\n",
+            report_.text());
   EXPECT_EQ(-6000000000LL, due_time_of(600));  // -t 600: beyond 32 bits
   // The abandoned request was withdrawn: once both let go, the third handle gets the byte.
   for (HANDLE h : {mine_, third}) EXPECT_EQ(0, unlock_byte(h));
@@ -96,7 +88,7 @@ TEST_F(LockTest, WaitingRequestsGrantedOnReleaseOrTimedOutReportedAndWithdrawn) 
 TEST_F(LockTest, UnlockOfAByteNotHeldAndCloseTwice) {
   const int32_t expected = kWine ? 33 : 158;
   EXPECT_EQ(Outcome(-1, 10, expected), unlock(mine_, {0, 0}));
-  EXPECT_EQ(0u, printed().find("        ! Failed to release the lock. ERRORCODE=" +
+  EXPECT_EQ(0u, report_.text().find("        ! Failed to release the lock. ERRORCODE=" +
                                std::to_string(expected) + "("));
   EXPECT_EQ(0, close_handle(&mine_));
   EXPECT_EQ(INVALID_HANDLE_VALUE, mine_);

@@ -1,5 +1,5 @@
 // Conformance of the file calls: dispositions and their error numbers, the
-// read-only attribute, bad handles.
+// read-only attribute.
 #include "helpers.h"
 
 namespace {
@@ -63,23 +63,6 @@ TEST(Files, ReadOnlyFileRefusesWritingAndDeletion) {
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError()) << disposition;
   }
   EXPECT_EQ("x", read_file(path));
-}
-
-TEST(Files, BadHandlesGiveInvalidHandle) {
-  TempDir dir;
-  HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);  // before the close: Windows reuses values
-  HANDLE closed = open_file(dir.file("f"), kRW, 0, CREATE_NEW);
-  ASSERT_TRUE(CloseHandle(closed));
-  char buf[4];
-  for (HANDLE bad : {HANDLE(NULL), INVALID_HANDLE_VALUE, closed, event}) {
-    OVERLAPPED ov = {};
-    EXPECT_EQ(ERROR_INVALID_HANDLE, error_of(ReadFile(bad, buf, 1, NULL, &ov))) << bad;
-    EXPECT_EQ(ERROR_INVALID_HANDLE, error_of(WriteFile(bad, buf, 1, NULL, &ov))) << bad;
-    EXPECT_EQ(ERROR_INVALID_HANDLE, lock(bad, 'x', 0, 1, &ov)) << bad;
-    EXPECT_EQ(ERROR_INVALID_HANDLE, lock(bad, 'u', 0)) << bad;
-  }
-  EXPECT_EQ(ERROR_INVALID_HANDLE, error_of(CloseHandle(closed)));
-  CloseHandle(event);
 }
 
 }  // namespace

@@ -4,34 +4,19 @@
 // and /dev/fuse needed) and unmounts it on every way out.
 #ifndef _WIN32
 
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include "helpers.h"
 
-extern char** environ;
-
 namespace {
 
-// Runs a program to its end with no signal blocked (the layer blocks the
-// console signals in this process); its exit status, or -1.
-int run(std::vector<std::string> argv) {
-  std::vector<char*> cargv;
-  for (auto& s : argv) cargv.push_back(&s[0]);
-  cargv.push_back(nullptr);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-  pid_t pid;
-  int rc = posix_spawnp(&pid, cargv[0], nullptr, &attr, cargv.data(), environ);
-  posix_spawnattr_destroy(&attr);
-  int raw = 0;
-  if (rc != 0 || waitpid(pid, &raw, 0) != pid) return -1;
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+// Runs a program to its end: its exit status, or -1.
+int run(const std::vector<std::string>& argv) {
+  Child child;
+  if (!start_program(argv, &child)) return -1;
+  const int status = wait_child(&child, 60000);
+  kill_child(&child);  // when it hangs
+  return status;
 }
 
 // `bindfs --enable-lock-forwarding --multithreaded` of one folder onto

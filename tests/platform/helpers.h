@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 
@@ -29,11 +28,6 @@ constexpr DWORD kRW = GENERIC_READ | GENERIC_WRITE;
 constexpr int kLong = 20000;  // a bound against hangs, never a speed requirement
 
 inline DWORD error_of(BOOL ok) { return ok ? 0 : GetLastError(); }
-
-inline std::string read_file(const std::string& path) {  // "-": no such file
-  std::ifstream in(path, std::ios::binary);
-  return in ? std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) : "-";
-}
 
 inline HANDLE open_file(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
   return CreateFileA(path.c_str(), access, share, NULL, disposition, FILE_FLAG_OVERLAPPED, NULL);

@@ -18,13 +18,9 @@ struct TwoHandles {
   ~TwoHandles() { CloseHandle(a); CloseHandle(b); }
 };
 
+// Every pairing of shared and exclusive between two handles, and the
+// neighbouring byte free, comes up in the sequence below.
 TEST(Locks, BetweenHandlesOfOneProcess) {
-  for (const char* kinds : {"ss", "sx", "xs", "xx"}) {
-    TwoHandles f;
-    ASSERT_EQ(0u, lock(f.a, kinds[0], 0));
-    EXPECT_EQ(kinds == std::string("ss") ? 0 : kViolation, lock(f.b, kinds[1], 0)) << kinds;
-    EXPECT_EQ(0u, lock(f.b, 'x', 1));  // the neighbouring byte is free
-  }
   // Wine deviation: an unlock of a range not held gives 33, not ERROR_NOT_LOCKED.
   const DWORD not_locked = on_wine() ? kViolation : ERROR_NOT_LOCKED;
   TwoHandles f;

@@ -1,4 +1,4 @@
-// System calls: locale, message texts, host name, path split.
+// System calls: locale, message texts, path split.
 #include <cerrno>
 #include <cstring>
 
@@ -47,21 +47,6 @@ TEST(System, FormatMessageKnownAndUnknownNumbersOnOneLine) {
     EXPECT_EQ(nullptr, std::strpbrk(text, "\r\n")) << number << ": " << text;
     LocalFree(text);
   }
-}
-
-TEST(System, ComputerNameSizeRules) {
-  const auto kFull = ComputerNamePhysicalDnsFullyQualified;
-  DWORD size = 0;
-  EXPECT_EQ(ERROR_MORE_DATA, error_of(GetComputerNameExA(kFull, nullptr, &size)));
-  ASSERT_GT(size, 1u);  // the length needed, with its terminator
-  const DWORD needed = size;
-  char buf[256];
-  size = needed - 1;
-  EXPECT_EQ(ERROR_MORE_DATA, error_of(GetComputerNameExA(kFull, buf, &size)));
-  EXPECT_EQ(needed, size);
-  ASSERT_TRUE(GetComputerNameExA(kFull, buf, &size));
-  EXPECT_EQ(needed - 1, size);  // the length, without the terminator
-  EXPECT_EQ(size, std::strlen(buf));
 }
 
 #ifdef _WIN32

@@ -1,16 +1,13 @@
-// single_cleanup, single_ctrl_handler and the open test, on prepared slots.
-#include <string.h>
-
+// single_cleanup and single_ctrl_handler on prepared slots.
 #include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "base/process_end.h"
-#include "fileops/check_name.h"
-#include "report/report.h"
 #include "single/check_slots.h"
 #include "single/single_check.h"
+#include "support/report_capture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -20,8 +17,6 @@ class SlotTest : public ::testing::Test {
   static void SetUpTestSuite() { InitializeCriticalSection(&resource_lock); }
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty() || logs_.path().empty());
-    strcpy(log_path, logs_.file("report.log").c_str());
-    output_enabled = 1;
     interrupt_count = 0;
     reset_process_end();
     for (CheckFileSlot& slot : check_slots) prepare_slot(&slot);
@@ -29,10 +24,6 @@ class SlotTest : public ::testing::Test {
   void TearDown() override {
     ResourceLockHold hold;
     for (CheckFileSlot& slot : check_slots) release_slot_handles(&slot);
-  }
-  std::string log() const {  // kept outside the folder under test
-    std::ifstream in(logs_.file("report.log"), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   static std::string deleted(const std::string& name) {
     return "        The file was deleted. (" + name + ")\r\n";
@@ -44,6 +35,7 @@ class SlotTest : public ::testing::Test {
   }
 
   TempDir dir_, logs_;
+  ReportCapture report_{logs_.file("report.log")};  // kept outside the folder under test
 };
 
 TEST_F(SlotTest, CleanupClosesOnceDeletesAndKeepsAFileStillOpenElsewhere) {
@@ -59,12 +51,12 @@ TEST_F(SlotTest, CleanupClosesOnceDeletesAndKeepsAFileStillOpenElsewhere) {
   EXPECT_FALSE(CloseHandle(handle)) << "the clean-up left the handle open";
   EXPECT_STREQ("", check_slots[0].own_file_name);
   EXPECT_EQ(std::vector<std::string>{"held"}, dir_.entries());
-  EXPECT_EQ(deleted(own), log());
+  EXPECT_EQ(deleted(own), report_.text());
 
   ASSERT_TRUE(CloseHandle(elsewhere));
   single_cleanup(0);  // every pass covers both slots
   EXPECT_TRUE(dir_.entries().empty());
-  EXPECT_EQ(deleted(own) + deleted(held), log());
+  EXPECT_EQ(deleted(own) + deleted(held), report_.text());
 }
 
 // Both participants of the paired lock sequence: own file, partner's file, sync record.
@@ -95,7 +87,7 @@ TEST_F(SlotTest, HandlerCleansBothParticipantsAndDoesNothingOnAThirdCall) {
     EXPECT_TRUE(records[i]->torn_down);
   }
   EXPECT_TRUE(dir_.entries().empty());
-  EXPECT_EQ("", log()) << "the handler's thread printed";
+  EXPECT_EQ("-", report_.text()) << "the handler's thread printed";  // "-": no log at all
 
   ASSERT_TRUE(std::ofstream(dir_.file("later")).good());
   slot_set_name(check_slots[0].own_file_name, dir_.file("later").c_str());
@@ -103,33 +95,6 @@ TEST_F(SlotTest, HandlerCleansBothParticipantsAndDoesNothingOnAThirdCall) {
   EXPECT_EQ(2u, interrupt_count);
   EXPECT_EQ(std::vector<std::string>{"later"}, dir_.entries());
   for (SyncState* record : records) VirtualFree(record, 0, MEM_RELEASE);  // torn down, not released
-}
-
-TEST_F(SlotTest, OpenTestOnALeftoverFileEndsAfterTheRefusedCreation) {
-  RunOptions options = {};
-  options.mode = kModeSingle;
-  strcpy(options.target_path, dir_.path().c_str());
-  char name[261] = {0};
-  ASSERT_EQ(0, make_check_file_name(kModeSingle, options.target_path, 0, name));
-  ASSERT_TRUE(std::ofstream(name).good());
-
-  EXPECT_EQ(kResultNg, single_open_tests(&options, kTargetPath));
-  const std::string n = name, log_text = log();
-  const size_t code = log_text.find("ERRORCODE=80(") + 13, end = log_text.find(")\r\n", code);
-  EXPECT_EQ(
-      "Test Processing \"Open an existing file when no file exists\" will now start. \r\n"
-      "        The file will now be opened. (" + n + ")\r\n"
-      "        ! The file in the path to be checked could be opened, which should not have been "
-      "possible.\r\n"
-      "Test Processing \"Open an existing file when no file exists\" finished. ... [ NG ]\r\n"
-      "Test Processing \"Open a new file when no file exists\" will now start. \r\n"
-      "        The file will now be opened. (" + n + ")\r\n"
-      "        ! The file in the path to be checked could not be opened. ERRORCODE=80(" +
-          log_text.substr(code, end - code) + ")\r\n"
-      "Test Processing \"Open a new file when no file exists\" finished. ... [ NG ]\r\n" +
-          deleted(n),
-      log_text);
-  EXPECT_TRUE(dir_.entries().empty());
 }
 
 }  // namespace

@@ -42,12 +42,15 @@ int wait_child(Child* child, int timeout_ms);
 // Ends the child at once (SIGKILL, TerminateProcess) and reaps it.
 void kill_child(Child* child);
 #ifndef _WIN32
-void signal_child(Child* child, int sig);
+// Starts argv[0] (looked up in PATH) as start_child starts this binary.
+bool start_program(std::vector<std::string> argv, Child* child);
 #endif
 
 // Polls until `path` exists; false after timeout_ms.
 bool wait_for_file(const std::string& path, int timeout_ms);
 // Creates `path` (empty) if it does not exist.
 void touch_file(const std::string& path);
+// The bytes of `path`; "-" when there is no such file.
+std::string read_file(const std::string& path);
 
 #endif

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <thread>
 
@@ -46,4 +48,9 @@ bool wait_for_file(const std::string& path, int timeout_ms) {
 
 void touch_file(const std::string& path) {
   if (std::FILE* f = std::fopen(path.c_str(), "ab")) std::fclose(f);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) : "-";
 }

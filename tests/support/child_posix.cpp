@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "support/child.h"
 
@@ -17,6 +18,10 @@ extern char** environ;
 bool start_child(const std::string& name, const std::vector<std::string>& args, Child* child) {
   std::vector<std::string> argv = {"/proc/self/exe", "--zarn-child", name};
   argv.insert(argv.end(), args.begin(), args.end());
+  return start_program(std::move(argv), child);
+}
+
+bool start_program(std::vector<std::string> argv, Child* child) {
   std::vector<char*> cargv;
   for (auto& s : argv) cargv.push_back(&s[0]);
   cargv.push_back(nullptr);
@@ -30,7 +35,7 @@ bool start_child(const std::string& name, const std::vector<std::string>& args, 
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  child->running = posix_spawn(&child->pid, cargv[0], nullptr, &attr, cargv.data(), environ) == 0;
+  child->running = posix_spawnp(&child->pid, cargv[0], nullptr, &attr, cargv.data(), environ) == 0;
   posix_spawnattr_destroy(&attr);
   return child->running;
 }
@@ -56,10 +61,6 @@ void kill_child(Child* child) {
   while (waitpid(child->pid, nullptr, 0) < 0 && errno == EINTR) {
   }
   child->running = false;
-}
-
-void signal_child(Child* child, int sig) {
-  if (child->running) kill(child->pid, sig);
 }
 
 #endif  // !_WIN32

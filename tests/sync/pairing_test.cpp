@@ -36,7 +36,7 @@ TEST(Pairing, ThreadsPairStepAndCloseLeavingNothing) {
       Child third;
       ASSERT_TRUE(start_child("party", {dir.path(), "0", logs.path()}, &third));
       EXPECT_EQ(1, wait_child(&third, 20000));
-      EXPECT_NE(std::string::npos, read_whole_file(logs.file("log"))
+      EXPECT_NE(std::string::npos, read_file(logs.file("log"))
                                        .find("        ! Failed to obtain an exclusive lock in "
                                              "non-lock waiting mode. ERRORCODE=33("));
       EXPECT_EQ((std::vector<std::string>{master, endwait}), dir.entries());
