@@ -137,25 +137,6 @@ class CommandLineTest(unittest.TestCase):
             (self.single() + ["-o", self.share], message(16, True)),
         ], lang="ja_JP.UTF-8")
 
-    def test_log_file_gets_the_lines_appended(self):
-        log = self.tmp.write("run.log", b"earlier run\n")
-        # Under Wine a waiting lock request never completes: the run says NG there.
-        verdict, status = (b"NG", FAILED) if zarnrun.UNDER_WINE else (b"OK", 0)
-        self.assertEqual(Result(status, b"", b""), run(self.single() + ["-t", "10", "-o", log]))
-        # A character device is a log file too, as NUL is on Windows.
-        self.assertEqual(Result(status, b"", b""),
-                         run(self.single() + ["-t", "10", "-o", "/dev/null"]))
-        with open(log, "rb") as f:
-            earlier, body = f.read().split(b"\n", 1)
-        self.assertEqual(b"earlier run", earlier)
-        lines = body.split(b"\r\n")
-        self.assertEqual(b"", lines.pop())  # the last line ends in CR LF, as does every other:
-        self.assertEqual([], [line for line in lines if b"\r" in line or b"\n" in line])
-        operation = b'Test Operation "Single environment check" '
-        self.assertEqual(operation + b"will now start. ", lines[0])
-        self.assertEqual(operation + b"finished. ... [ " + verdict + b" ]", lines[-1])
-        self.assertEqual([], self.tmp.entries("share") + self.tmp.entries("target"))
-
 
 # Random command lines: a well-formed line of a random mode, some of it
 # spoilt.  Values that name files stay inside the line's own temporary
