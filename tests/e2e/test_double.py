@@ -3,7 +3,7 @@ twice on this machine against the same two fresh folders, as two hosts
 start it.  Each report is compared byte for byte with golden files: the
 single check's (expected/single*, the first phase) followed by
 expected/double[.wine].LANG.txt, the mutual phase (group 89), normalised as
-for the single check (test_single.normalise).  The mutual phase names its
+for the single check (zarnrun.normalise).  The mutual phase names its
 check files by role (<ROLE> and <OTHER>) and either party's clean-up may be
 the one that deletes them: those lines are dropped and counted across both
 reports, once per file and test.

@@ -1,4 +1,6 @@
-"""Running zarntwchk from the end-to-end tests.
+"""Running zarntwchk from the end-to-end tests, and what they share: a case
+with fresh folders, starting and watching the tool, golden files and the
+report normaliser.
 
 ZARN_EXE names the tool; ZARN_RUNNER ("wine" for the Windows build, else
 empty) is put in front of it.  Wine takes the Linux paths of the tests as
