@@ -265,12 +265,8 @@ class Rig:
 
     def wait_unmounted(self):
         """The FUSE processes of the hosts end once their mounts are gone."""
-        end = time.monotonic() + 30
         clients = ("bindfs", "sshfs", "glusterfs", "ssh")
-        while self.processes(clients):
-            if time.monotonic() > end:
-                raise RuntimeError("FUSE processes left: %s" % self.processes(clients))
-            time.sleep(0.1)
+        zarnrun.wait_until(lambda: not self.processes(clients), "the FUSE processes end", 30, 0.1)
 
     def log_tail(self, name):
         try:

@@ -3,7 +3,7 @@ twice on this machine against the same two fresh folders, as two hosts
 start it.  Each report is compared byte for byte with golden files: the
 single check's (expected/single*, the first phase) followed by
 expected/double[.wine].LANG.txt, the mutual phase (group 89), normalised as
-for the single check (test_single.normalise).  The mutual phase names its
+for the single check (zarnrun.normalise).  The mutual phase names its
 check files by role (<ROLE> and <OTHER>) and either party's clean-up may be
 the one that deletes them: those lines are dropped and counted across both
 reports, once per file and test.
@@ -26,7 +26,6 @@ import os
 import random
 import re
 import signal
-import subprocess
 import sys
 import time
 import unittest
@@ -34,8 +33,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
 from rig_shares import LOCKING, verdict  # noqa: E402
-from test_single import EXPECTED, HOST, WINE, golden, normalise, with_leftover  # noqa: E402
-from zarnrun import TempFolder  # noqa: E402
+from test_single import WINE, golden, with_leftover  # noqa: E402
+from zarnrun import HOST, PID_IN_NAME, lock_byte, normalise, wait_until  # noqa: E402
 
 LIMIT = 10  # -t: every wait for the partner ends within it
 SEED = int(os.environ.get("ZARN_INTERRUPT_SEED", "8"))
@@ -52,14 +51,8 @@ STOP_AND_WAIT = "        The remote host will now be checked for whether it can 
 
 
 def mutual_golden(name):
-    """The lines of expected/double[.wine].NAME.txt, each ending in CR LF."""
-    path = os.path.join(EXPECTED, "double%s.%s.txt" % (".wine" if WINE else "", name))
-    with open(path, encoding="utf-8", newline="\n") as f:
-        return [line[:-1] + "\r\n" for line in f]
-
-
-def default_signals():
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    """The lines of expected/double[.wine].NAME.txt."""
+    return zarnrun.golden("double%s.%s" % (".wine" if WINE else "", name))
 
 
 class Party:
@@ -71,20 +64,12 @@ class Party:
         self.log = case.tmp.join(name + ".log") if log else None
         args = ["-m", "double", "-p", target, "-h", case.share, "-t", str(case.limit)]
         with open(self.out, "wb") as out:
-            self.proc = subprocess.Popen(
-                program + args + (["-o", self.log] if log else []),
-                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.PIPE,
-                preexec_fn=default_signals,
-                env=zarnrun.environment("ja_JP.UTF-8" if lang == "ja" else None))
-        case.addCleanup(lambda: self.proc.poll() is None and self.proc.kill())
-        case.addCleanup(self.proc.stderr.close)
+            self.proc = zarnrun.start(case, args + (["-o", self.log] if log else []), out,
+                                      lang="ja_JP.UTF-8" if lang == "ja" else None,
+                                      program=program)
 
     def report(self):
-        try:
-            with open(self.log or self.out, "rb") as f:
-                return f.read()
-        except FileNotFoundError:
-            return b""
+        return zarnrun.read(self.log or self.out)
 
     def text(self):
         return self.report().decode("utf-8", "replace")
@@ -99,32 +84,16 @@ class Party:
         return self.proc.wait(limit), self.proc.stderr.read()
 
 
-class DoubleCase(unittest.TestCase):
-    maxDiff = None
+class DoubleCase(zarnrun.Case):
     limit = LIMIT
-
-    def setUp(self):
-        zarnrun.require_exe()
-        self.tmp = TempFolder()
-        self.addCleanup(self.tmp.remove)
-        self.share = self.tmp.mkdir("H")
-        self.target = self.tmp.mkdir("P")
-        self.passed = zarnrun.FAILED if WINE else 0
+    passed = zarnrun.FAILED if WINE else 0
 
     def party(self, name, log=False, lang=None, target=None, program=None):
-        return Party(self, name, target or self.target, log, lang,
-                     program or zarnrun.RUNNER + [zarnrun.EXE])
+        return Party(self, name, target or self.target, log, lang, program)
 
-    def pair(self, log=False, lang=None):
-        """Two parties started at once, the second with -o when `log`."""
-        return self.party("a", lang=lang), self.party("b", log, lang)
-
-    def wait_until(self, condition, what, limit=120):
-        end = time.monotonic() + limit
-        while not condition():
-            if time.monotonic() > end:
-                self.fail("never: " + what)
-            time.sleep(0.01)
+    def pair(self):
+        """Two parties started at once."""
+        return self.party("a"), self.party("b")
 
     def settled(self, party):
         """Whether the party printed nothing for half a second (five polls)."""
@@ -153,36 +122,29 @@ class DoubleCase(unittest.TestCase):
                                 for types, folder in DELETING_TYPES.items() for n in (0, 1)),
                          sorted(names))
 
-    def assertFoldersEmpty(self, *more):
-        self.assertEqual([[], []] + [[] for _ in more],
-                         [self.tmp.entries(f) for f in ("H", "P") + more])
-
-    def assertPairPasses(self, a, b, lang="en"):
+    def assertPairPasses(self, a, b):
         for party in (a, b):
             self.assertEqual((self.passed, b""), party.finish())
-        deleted = [self.assertReport(p, golden(lang), mutual_golden(lang)) for p in (a, b)]
+        deleted = [self.assertReport(p, golden(p.lang), mutual_golden(p.lang)) for p in (a, b)]
         self.assertDeletedOnce(*deleted)
         self.assertFoldersEmpty()
 
 
 class PairTest(DoubleCase):
-    def test_reports_on_the_console_and_in_a_log_file(self):
-        a, b = self.pair(log=True)
+    def test_reports_on_the_console_and_in_a_japanese_log_file(self):
+        # Each party prints its own catalogue's texts: a pair need not share one.
+        a, b = self.party("a"), self.party("b", log=True, lang="ja")
         self.assertPairPasses(a, b)
-        with open(b.out, "rb") as f:
-            self.assertEqual(b"", f.read())  # all of it went to the log file
-
-    def test_japanese_reports(self):
-        self.assertPairPasses(*self.pair(lang="ja"), lang="ja")
+        self.assertEqual(b"", zarnrun.read(b.out))  # all of it went to the log file
 
     def test_single_phase_ng_with_a_passing_mutual_phase(self):
         # A file named like a's first check file of -p, made while a checks
         # -h: a's single phase is NG, its mutual phase OK (group 89 reports
         # the mutual phase alone), and its exit status -1.
         a, b = self.pair()
-        self.wait_until(lambda: ".#ZARLOCK." in a.text(), "a names a check file")
+        wait_until(lambda: ".#ZARLOCK." in a.text(), "a names a check file")
         self.assertNotIn('Check target "Test for the path to be checked"', a.text())
-        pid = re.search(r"\.#ZARLOCK\.%s\.(\d+)\." % re.escape(HOST), a.text()).group(1)
+        pid = re.search(PID_IN_NAME, a.text()).group(1)
         with open(os.path.join(self.target, ".#ZARLOCK.%s.%s.0" % (HOST, pid)), "wb") as f:
             f.write(b"left behind")
         self.assertEqual((zarnrun.FAILED, b""), a.finish())
@@ -202,27 +164,19 @@ class ThirdPartyTest(DoubleCase):
         # points to go, take the master file's guard byte: the pair and the
         # third process then all wait for it, and once it is free again the
         # third meets both presence bytes held.
-        self.wait_until(lambda: self.in_lock_test_of_h(a), "a opens its files of the lock test")
+        wait_until(lambda: self.in_lock_test_of_h(a), "a opens its files of the lock test")
         master = os.open(os.path.join(self.share, ".#ZARLOCK.master"), os.O_RDWR)
         self.addCleanup(os.close, master)
-        self.wait_until(lambda: lock_byte(master, 0, fcntl.LOCK_EX), "the guard byte taken")
+        wait_until(lambda: lock_byte(master, 0, fcntl.LOCK_EX), "the guard byte taken")
         third = self.party("c", target=self.tmp.mkdir("P3"))
         before_setup = "        Pre-processing for synchronization will now be executed.\r\n"
-        self.wait_until(lambda: third.mutual_lines() and third.text().endswith(before_setup)
-                        and self.settled(third), "the third waits for the guard byte")
+        wait_until(lambda: third.mutual_lines() and third.text().endswith(before_setup)
+                   and self.settled(third), "the third waits for the guard byte")
         fcntl.lockf(master, fcntl.LOCK_UN, 1, 0, os.SEEK_SET)
         self.assertEqual((zarnrun.FAILED, b""), third.finish())
         self.assertEqual([], self.assertReport(third, golden("en"), mutual_golden("refused.en")))
         self.assertPairPasses(a, b)
-        self.assertEqual([], self.tmp.entries("P3"))
-
-
-def lock_byte(fd, offset, kind):
-    try:
-        fcntl.lockf(fd, kind | fcntl.LOCK_NB, 1, offset, os.SEEK_SET)
-        return True
-    except OSError:
-        return False
+        self.assertFoldersEmpty("P3")
 
 
 @unittest.skipIf(WINE, "signals and kills of the tool are tests of the POSIX build")
@@ -236,7 +190,7 @@ class PartnerEndsTest(DoubleCase):
         a, b = self.pair()
         first, other = (a, b) if rng.random() < 0.5 else (b, a)
         count = rng.randrange(1, mutual_golden("en").index(until) + 1)
-        self.wait_until(lambda: first.mutual_lines() >= count, "line %d of the mutual phase" % count)
+        wait_until(lambda: first.mutual_lines() >= count, "line %d of the mutual phase" % count)
         return first, other, count
 
     def assertPartnerGone(self, party, status, must_fail):
@@ -289,7 +243,7 @@ class PartnerEndsTest(DoubleCase):
                 until = [l for l in mutual_golden("en") if "Byte range locking" in l][2]
                 stopped, waiting, count = self.moment(rng, until)
                 stopped.proc.send_signal(signal.SIGSTOP)
-                self.wait_until(lambda: self.settled(waiting), "the partner waits")
+                wait_until(lambda: self.settled(waiting), "the partner waits")
                 self.assertIsNone(waiting.proc.poll())
                 print("stopped after line %d" % count)
                 self.assertInterruptEndsAtOnce(stopped, waiting, resume=True)
@@ -300,11 +254,11 @@ class PartnerEndsTest(DoubleCase):
         # exclusively there, once no party is inside a rendezvous).  The
         # clean-up that waits there must not keep the console handler out.
         a, b = self.pair()
-        self.wait_until(lambda: self.in_lock_test_of_h(a), "a opens its files of the lock test")
+        wait_until(lambda: self.in_lock_test_of_h(a), "a opens its files of the lock test")
         master = os.open(os.path.join(self.share, ".#ZARLOCK.master"), os.O_RDONLY)
         self.addCleanup(lambda: os.close(master))
         self.assertTrue(lock_byte(master, 3, fcntl.LOCK_SH))
-        self.wait_until(lambda: all(p.text().endswith(STOP_AND_WAIT) for p in (a, b)),
+        wait_until(lambda: all(p.text().endswith(STOP_AND_WAIT) for p in (a, b)),
                         "both wait in the closing handshake")
         self.assertInterruptEndsAtOnce(a, b, resume=False, release=master)
 

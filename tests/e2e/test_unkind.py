@@ -22,7 +22,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
-from zarnrun import TempFolder  # noqa: E402
+from zarnrun import TempFolder, read  # noqa: E402
 
 SHIM = os.environ.get("ZARN_FAULT_SHIM", "")
 OPEN_DELAY_MS = "150"  # every open() on the slow share
@@ -40,14 +40,7 @@ def faults(share, **more):
 
 @unittest.skipIf(zarnrun.UNDER_WINE or not SHIM,
                  "the fault shim and the console signals belong to the POSIX build")
-class UnkindCase(unittest.TestCase):
-    maxDiff = None
-
-    def setUp(self):
-        zarnrun.require_exe()
-        self.tmp = TempFolder()
-        self.addCleanup(self.tmp.remove)
-
+class UnkindCase(zarnrun.Case):
     def arguments(self, target, share, *extra):
         return ["-m", "single", "-p", target, "-h", share, "-t", "10"] + list(extra)
 
@@ -89,23 +82,16 @@ class SlowShareInterruptTest(UnkindCase):
         folders = [tmp.mkdir("share", "H"), tmp.mkdir("share", "P")]
         args = self.arguments(folders[1], folders[0], *(["-o", report] if to_log else []))
         with open(os.devnull if to_log else report, "wb") as out, open(errors, "wb") as err:
-            proc = subprocess.Popen(zarnrun.RUNNER + [zarnrun.EXE] + args, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=err, preexec_fn=zarnrun.default_signals,
-                                    env=zarnrun.environment(extra=faults(
-                                        share, ZARN_FAULT_OPEN_MS=OPEN_DELAY_MS)))
-        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+            proc = zarnrun.start(self, args, out, err,
+                                 env=faults(share, ZARN_FAULT_OPEN_MS=OPEN_DELAY_MS))
 
         def printed():
-            try:
-                with open(report, "rb") as f:
-                    return f.read().decode("utf-8", "replace")
-            except FileNotFoundError:
-                return ""
-        end = time.monotonic() + 120
-        while (printed().count(needle) if needle else printed().count("\r\n")) < count:
-            if proc.poll() is not None or time.monotonic() > end:
-                self.fail("the moment never came; status %r" % proc.poll())
-            time.sleep(0.005)
+            return read(report).decode("utf-8", "replace")
+
+        def came():
+            return (printed().count(needle) if needle else printed().count("\r\n")) >= count
+        zarnrun.wait_until(lambda: came() or proc.poll() is not None, "the moment", pause=0.005)
+        self.assertIsNone(proc.poll(), "the run ended before the moment")
         time.sleep(pause)
         sent = time.monotonic()
         proc.send_signal(sig)
@@ -117,8 +103,7 @@ class SlowShareInterruptTest(UnkindCase):
         caused = [line for line in printed().split("\r\n")
                   if line.startswith("        ! ") or line.endswith("[ NG ]")]
         self.assertEqual([], caused)
-        with open(errors, "rb") as f:
-            self.assertEqual(b"", f.read())  # a sanitizer's report, say
+        self.assertEqual(b"", read(errors))  # a sanitizer's report, say
         return took
 
 
@@ -128,9 +113,9 @@ class NoLockShareTest(UnkindCase):
         # daemon), -h sound: every lock request on -p is a request the
         # server does not support, and the unlock that follows a refused
         # lock finds nothing locked.
-        share, folder = self.tmp.mkdir("share"), self.tmp.mkdir("H")
+        share = self.tmp.mkdir("share")
         target = self.tmp.mkdir("share", "P")
-        result = zarnrun.run(self.arguments(target, folder),
+        result = zarnrun.run(self.arguments(target, self.share),
                              env=faults(share, ZARN_FAULT_NOLCK="1"))
         unsupported = "ERRORCODE=50(This request is not supported. )"
         self.assertEqual([
@@ -141,13 +126,13 @@ class NoLockShareTest(UnkindCase):
             "        ! Failed to obtain an exclusive lock in lock waiting mode. " + unsupported,
         ], [line for line in result.stdout.decode().split("\r\n") if line.startswith("        !")])
         self.assertEqual((zarnrun.FAILED, b""), (result.status, result.stderr))
-        self.assertEqual([[], []], [os.listdir(folder), os.listdir(target)])
+        self.assertFoldersEmpty()
+        self.assertEqual([], os.listdir(target))
 
 
 @unittest.skipIf(zarnrun.UNDER_WINE or not zarnrun.IS_ROOT,
                  "a host name of its own needs root and the POSIX build")
-class LongNameTest(unittest.TestCase):
-    maxDiff = None
+class LongNameTest(zarnrun.Case):
     HOST = "a-long-host-name-" + "x" * 43  # 60 characters; Linux allows 64
 
     def test_check_file_name_too_long_with_host_and_process_id(self):
@@ -155,17 +140,13 @@ class LongNameTest(unittest.TestCase):
         # each check-file name there is longer than a path may be.  Every
         # open of it is announced with the whole name and refused with the
         # reason; nothing is opened by any shorter name.
-        zarnrun.require_exe()
         renamed = ["unshare", "-u", "sh", "-c", 'hostname "$0" && exec "$@"', self.HOST]
         if subprocess.run(renamed + ["true"], capture_output=True).returncode != 0:
             self.skipTest("no UTS namespace for a host name of its own")
-        tmp = TempFolder()
-        self.addCleanup(tmp.remove)
-        share = tmp.mkdir("H")
-        target = tmp.mkdir("p" * (199 - len(tmp.path)))
+        target = self.tmp.mkdir("p" * (199 - len(self.tmp.path)))
         self.assertEqual(200, len(target))
         proc = subprocess.run(renamed + zarnrun.RUNNER + [zarnrun.EXE, "-m", "single", "-p", target,
-                                                          "-h", share, "-t", "10"],
+                                                          "-h", self.share, "-t", "10"],
                               stdin=subprocess.DEVNULL, capture_output=True,
                               env=zarnrun.environment(), timeout=600)
         report = proc.stdout.decode()
@@ -197,7 +178,8 @@ class LongNameTest(unittest.TestCase):
             + 'Test Operation "Single environment check" finished. ... [ NG ]\r\n',
             report[report.index(start):])
         self.assertEqual((zarnrun.FAILED, b""), (proc.returncode, proc.stderr))
-        self.assertEqual([[], []], [os.listdir(share), os.listdir(target)])
+        self.assertFoldersEmpty()
+        self.assertEqual([], os.listdir(target))
 
 
 if __name__ == "__main__":

@@ -1,4 +1,6 @@
-"""Running zarntwchk from the end-to-end tests.
+"""Running zarntwchk from the end-to-end tests, and what they share: a case
+with fresh folders, starting and watching the tool, golden files and the
+report normaliser.
 
 ZARN_EXE names the tool; ZARN_RUNNER ("wine" for the Windows build, else
 empty) is put in front of it.  Wine takes the Linux paths of the tests as
@@ -7,21 +9,52 @@ path is converted.  Under Wine the process locale comes from the locale
 variables as well (ja_JP.UTF-8 gives locale 1041 and code page 932).
 """
 
+import fcntl
 import os
+import re
 import shutil
 import signal
+import socket
 import stat
 import subprocess
 import tempfile
+import time
+import unittest
 from collections import namedtuple
 
 EXE = os.environ.get("ZARN_EXE", "")
 RUNNER = os.environ.get("ZARN_RUNNER", "").split()
 UNDER_WINE = bool(RUNNER) and os.path.basename(RUNNER[0]).startswith("wine")
 IS_ROOT = hasattr(os, "geteuid") and os.geteuid() == 0
+EXPECTED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "expected")
 
 # Exit status -1 as a POSIX parent sees it (Wine passes 0xFFFFFFFF on as 255).
 FAILED = 255
+
+HOST = socket.gethostname()
+PID_IN_NAME = r"\.#ZARLOCK\.%s\.(\d+)\." % re.escape(HOST)
+
+# Catalogue texts the normaliser looks for: the lines that only one arrival
+# order prints (43, 77, 79, 80, 82, 107), then 100, 11, 41 and 86.
+TEXTS = {
+    "en": {"timing": ("A termination synchronization file will now be created.",
+                      "Synchronization information has already been set for the remote host.",
+                      "The system waits until processing of the remote host ends.",
+                      "The processing state of the remote host will now be checked.",
+                      "Wait until synchronization information of the remote host is set.",
+                      "Synchronization information will now be reset."),
+           "finish": "Termination processing for synchronization will now start.",
+           "deleted": "The file was deleted. (",
+           "own": "A file of the process on this host will now be opened. (",
+           "partner": "A file in the partner process will now be opened. ("},
+    "ja": {"timing": ("終了同期ファイルを作成します。", "相手が既に同期情報を設定済みです。",
+                      "相手の処理が終了するまで待機します。", "相手の処理状況を確認します。",
+                      "相手の同期情報が設定されるまで待機します。", "同期情報を再設定します。"),
+           "finish": "同期終了処理を開始します。",
+           "deleted": "ファイルを削除しました。(",
+           "own": "自プロセスのファイルをオープンします。(",
+           "partner": "対向プロセスのファイルをオープンします。("},
+}
 
 Result = namedtuple("Result", "status stdout stderr")
 
@@ -69,6 +102,92 @@ def default_signals():
     signal.signal(signal.SIGTERM, signal.SIG_DFL)
 
 
+def start(case, args, stdout, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, lang=None,
+          env=None, cwd=None, program=None):
+    """Starts the tool (or `program`) with `args`, SIGINT and SIGTERM at
+    their defaults, for the test `case`: it kills the process should it
+    still run at the end, and closes the pipes."""
+    require_exe()
+    proc = subprocess.Popen((program or RUNNER + [EXE]) + list(args), stdin=stdin,
+                            stdout=stdout, stderr=stderr, cwd=cwd, env=environment(lang, env),
+                            preexec_fn=default_signals)
+    for pipe in (proc.stdin, proc.stdout, proc.stderr):
+        if pipe is not None:
+            case.addCleanup(pipe.close)
+    case.addCleanup(lambda: proc.poll() is None and proc.kill())
+    return proc
+
+
+def wait_until(condition, what, limit=120, pause=0.01):
+    """Polls `condition` until it holds; the limit is a bound against a
+    hang, never a measure of speed."""
+    end = time.monotonic() + limit
+    while not condition():
+        if time.monotonic() > end:
+            raise AssertionError("never: " + what)
+        time.sleep(pause)
+
+
+def read(path):
+    """The bytes of the file at `path`, empty while it does not exist."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
+
+
+def golden(name):
+    """The lines of expected/NAME.txt, each ending in CR LF as the tool prints it."""
+    with open(os.path.join(EXPECTED, name + ".txt"), encoding="utf-8", newline="\n") as f:
+        return [line[:-1] + "\r\n" for line in f]
+
+
+def lock_byte(fd, offset, kind=fcntl.LOCK_EX):
+    """Takes a POSIX lock of `kind` on one byte without waiting; whether it got it."""
+    try:
+        fcntl.lockf(fd, kind | fcntl.LOCK_NB, 1, offset, os.SEEK_SET)
+        return True
+    except OSError:
+        return False
+
+
+def normalise(raw, share, target, lang):
+    """A run's report as golden lines, the process ids in it, and the dropped
+    deletion lines, each as (number of processing types begun so far, line).
+
+    The two files of a paired test are numbered by role, which the order of
+    arrival decides: <ROLE> and <OTHER>.  Which party deletes them depends on
+    timing too: the deletions in a paired lock sequence's clean-up, and every
+    deletion of a file of the mutual phase (named by role alone), are dropped."""
+    text = raw.decode("cp932" if UNDER_WINE and lang == "ja" else "utf-8")
+    text = text.replace(share, "<H>").replace(target, "<P>")
+    pids = set(re.findall(PID_IN_NAME, text))
+    text = re.sub(PID_IN_NAME, ".#ZARLOCK.<HOST>.<PID>.", text)
+    t = TEXTS[lang]
+    timing = {"        %s\r\n" % entry for entry in t["timing"]}
+    lines, deleted, role, in_finish, types = [], [], -1, False, 0
+    for line in text.splitlines(keepends=True):
+        body = line[8:]
+        number = re.search(r"\.#ZARLOCK\.(?:<HOST>\.<PID>\.)?([01])\)\r\n$", line)
+        mutual = re.search(r"[\\/]\.#ZARLOCK\.[01]\)\r\n$", line)
+        if line in timing:
+            continue
+        if re.match(r" {4}\S", line) and not line.endswith(("[ OK ]\r\n", "[ NG ]\r\n")):
+            types += 1
+        if body.startswith(t["own"]) and number:
+            role = int(number.group(1))
+            line = line[:number.start(1)] + "<ROLE>)\r\n"
+        elif body.startswith(t["partner"]) and number and int(number.group(1)) == 1 - role:
+            line = line[:number.start(1)] + "<OTHER>)\r\n"
+        in_finish = body.startswith(t["finish"]) or in_finish and line.startswith(" " * 8)
+        if (in_finish or mutual) and body.startswith(t["deleted"]):
+            deleted.append((types, line))
+            continue
+        lines.append(line)
+    return lines, pids, deleted
+
+
 def ansi(text):
     """The bytes the tool prints for `text`: code page 932 under Wine, UTF-8 natively."""
     return text.encode("cp932" if UNDER_WINE else "utf-8")
@@ -110,6 +229,23 @@ class TempFolder:
                 if not os.path.islink(path):
                     os.chmod(path, os.stat(path).st_mode | stat.S_IWUSR | stat.S_IXUSR)
         shutil.rmtree(self.path, ignore_errors=True)
+
+
+class Case(unittest.TestCase):
+    """A test with a fresh folder of its own, and the folders H and P in it."""
+    maxDiff = None
+
+    def setUp(self):
+        require_exe()
+        self.tmp = TempFolder()
+        self.addCleanup(self.tmp.remove)
+        self.share = self.tmp.mkdir("H")
+        self.target = self.tmp.mkdir("P")
+
+    def assertFoldersEmpty(self, *more):
+        """Nothing left in H, P and the further folders `more`."""
+        folders = ("H", "P") + more
+        self.assertEqual([[] for _ in folders], [self.tmp.entries(f) for f in folders])
 
 
 def make_read_only(path):

@@ -4,18 +4,18 @@ Wine (ZARN_RUNNER), where no MinGW DLL is there to lean on."""
 
 import os
 import subprocess
+import sys
 import tempfile
 import unittest
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from test_cli import USAGE  # noqa: E402
 
 ZIP = os.environ.get("ZARN_ZIP", "")
 VERSION = os.environ.get("ZARN_VERSION", "")
 RUNNER = os.environ.get("ZARN_RUNNER", "").split()
 TOP = "zarntwchk-%s-win64/" % VERSION
-USAGE = (b"usage:\r\n"
-         b"zarntwchk -m single -p targetpath -h zarsharepath [-o logfile] [-t timeout]\r\n"
-         b"zarntwchk -m double -p targetpath -h zarsharepath [-o logfile] [-t timeout]\r\n"
-         b"zarntwchk -m userapl -f targetfile [-o logfile] [-t timeout]")
 
 
 class ZipTest(unittest.TestCase):
