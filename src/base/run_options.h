@@ -14,6 +14,10 @@ enum : int32_t { kTargetShare = 1, kTargetPath = 2 };
 // TestResult.
 enum : int32_t { kResultOk = 0, kResultNg = 1, kResultAborted = -1 };
 
+// The longest path -p, -h, -f or -o may be, in characters: the buffers that
+// hold a path and the name of a file beside it are sized from it.
+const unsigned kMaxPathChars = 200;
+
 struct RunOptions {
   int32_t mode;          // CheckMode; 0 while no -m was read
   char share_path[260];  // -h

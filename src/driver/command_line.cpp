@@ -14,8 +14,6 @@ const char usage_text[] =
 
 namespace {
 
-const size_t kMaxPathChars = 200;
-
 int usage_error() {
   fputs(usage_text, stderr);
   fflush(stderr);

@@ -28,18 +28,24 @@ int fail(ErrorInfo* error, int32_t code, DWORD system_error) {
 
 // The name is the folder part of -f (drive and directory, separator
 // included) followed by ZARSTOP.stop: a bare name's lies in the current
-// folder.  False when -f cannot be split.
+// folder.  -f is at most kMaxPathChars long, so its folder part and the
+// name fit the buffer whole.  False when -f cannot be split (or, against
+// that bound, the name would be cut).
+const char kSyncFileName[] = "ZARSTOP.stop";
+
 bool name_sync_file(const char* target_file, char* name, size_t size) {
   char drive[3];
-  char dir[256];
+  char dir[kMaxPathChars + 1];
   char fname[256];
   char ext[256];
+  static_assert(sizeof drive - 1 + sizeof dir - 1 + sizeof kSyncFileName <= sizeof(WatcherArgs{}.sync_file_name),
+                "the folder part of -f and the file name fit the name buffer");
   if (_splitpath_s(target_file, drive, sizeof drive, dir, sizeof dir, fname, sizeof fname, ext,
                    sizeof ext) != 0) {
     return false;
   }
-  snprintf(name, size, "%s%sZARSTOP.stop", drive, dir);
-  return true;
+  int length = snprintf(name, size, "%s%s%s", drive, dir, kSyncFileName);
+  return length >= 0 && static_cast<size_t>(length) < size;
 }
 
 // Creates the empty file and leaves it closed.  A creation is a file call:
