@@ -62,13 +62,26 @@ class SequenceGroup {
 void mark_ng(Participant& p, SequenceGroup& g) {
   g.result = kResultNg;
   p.overall = kResultNg;
-  if (p.keeps) partner_group_ng(p.reasons, g.id);
+  if (p.keeps) {
+    partner_group_ng(p.reasons, g.id);
+  } else if (p.reasons != nullptr) {
+    main_group_failure(p.reasons, g.id, p.error);
+  }
+}
+
+// Around every synchronisation of the participant that keeps its reasons.
+template <class F>
+auto synchronising(bool keeps, PartnerReasons* reasons, F sync) -> decltype(sync()) {
+  if (keeps) partner_syncing(reasons, true);
+  const auto result = sync();
+  if (keeps) partner_syncing(reasons, false);
+  return result;
 }
 
 // Each step below returns false once the sequence has ended (p.end set).
 
 bool sync_point(Participant& p) {
-  if (sync_step(p.sync) == 0) return true;
+  if (synchronising(p.keeps, p.reasons, [&] { return sync_step(p.sync); }) == 0) return true;
   p.end = kResultAborted;
   return false;
 }
@@ -269,7 +282,8 @@ int paired_lock_sequence(const RunOptions* options, int32_t target, const Paired
   ScopeGuard stop_keeping([keeps] {
     if (keeps) stop_keeping_reasons();
   });
-  SyncState* sync = enter_paired_test(options, frame);
+  SyncState* sync =
+      synchronising(keeps, frame.partner_reasons, [&] { return enter_paired_test(options, frame); });
   if (sync == nullptr) {
     report_line(message_text(kMsgSyncSetupFailed));
     return kResultAborted;
@@ -280,7 +294,10 @@ int paired_lock_sequence(const RunOptions* options, int32_t target, const Paired
                 frame.partner_reasons, keeps};
   ScopeGuard end([&] {
     close_lock_waits(&p.waits);
-    leave_paired_test(frame, role);
+    synchronising(keeps, frame.partner_reasons, [&] {
+      leave_paired_test(frame, role);
+      return 0;
+    });
   });
   if (make_waits_and_open_files(p, role)) run_groups(p, shape);
   return p.end != kGoOn ? p.end : p.overall;

@@ -17,6 +17,7 @@
 struct PartnerReason {
   int32_t group;  // the processing group it stood in; 0 outside one
   ErrorInfo error;
+  bool in_sync;   // met while synchronising with the main thread
 };
 
 // One writer (the partner) and one reader (the main thread): a reason is
@@ -30,7 +31,9 @@ struct PartnerReasons {
   // group NG (its check failed, not a step around it); 0 while it has not.
   std::atomic<int32_t> ng_at[16];
   int32_t group;            // the partner's current group; the partner's own
+  bool syncing;             // the partner's own
   bool shown[kCapacity];    // the main thread's own
+  ErrorInfo own_failure[16];  // the main thread's own: why it found a group NG
 };
 
 // Empties the record; before the partner starts.
@@ -41,16 +44,22 @@ void reset_partner_reasons(PartnerReasons* r);
 void start_keeping_reasons(PartnerReasons* r);
 void stop_keeping_reasons();
 void partner_enters_group(PartnerReasons* r, int32_t group);
+void partner_syncing(PartnerReasons* r, bool syncing);
 // The partner's group went NG: the reasons kept so far for it say why.
 void partner_group_ng(PartnerReasons* r, int32_t group);
 
-// Main thread side.  At the close of `group`: when the partner found it NG
-// by then, prints the reasons that made it so (true: the group is NG).
+// Main thread side.  The reason (already printed) why the main thread found
+// `group` NG: the partner's same reason for it is not printed again.
+void main_group_failure(PartnerReasons* r, int32_t group, const ErrorInfo& error);
+// At the close of `group`: when the partner found it NG by then, prints the
+// reasons that made it so (true: the group is NG).
 bool show_partner_group_reasons(PartnerReasons* r, int32_t group);
 // Once the partner has ended or is given up on: prints the reasons not yet
 // shown; only the group failures among them when `failures_only` (the main
 // thread's run ended on a failure of its own, which the partner's other
-// reasons merely follow or repeat).  Whether it printed any.
+// reasons merely follow or repeat).  Never a time-out or an "ended" met
+// while synchronising: it says only that the main thread did not come, as
+// the main thread's own line on its side does.  Whether it printed any.
 bool show_partner_reasons_left(PartnerReasons* r, bool failures_only);
 
 #endif
