@@ -37,7 +37,7 @@ bool delete_named_file(char* field, char (&name)[261]) {
 }  // namespace
 
 const PairedFrame kMutualFrame = {kModeDouble, {&mutual_state, &mutual_state},
-                                  mutual_ctrl_handler, cleanup_after_test};
+                                  mutual_ctrl_handler, cleanup_after_test, nullptr};
 
 int mutual_cleanup(int interrupted) {
   if (interrupted) {

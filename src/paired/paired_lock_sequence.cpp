@@ -6,6 +6,7 @@
 #include "fileops/check_name.h"
 #include "fileops/fileops.h"
 #include "paired/paired_test.h"
+#include "paired/partner_reasons.h"
 #include "report/report.h"
 #include "sync/sync.h"
 
@@ -24,17 +25,63 @@ struct Participant {
   int64_t due_time;
   int overall;  // 1 once any group went NG
   int end;
+  // The other participant's reasons, when one of the two prints nothing:
+  // kept in them by that one (`keeps`), printed from them by the other.
+  PartnerReasons* reasons;
+  bool keeps;
 };
 
-void mark_ng(Participant& p, GroupGuard& g) {
+// A processing group of the sequence.  The participant that prints closes
+// it with the other's reasons for it: a check of the other's that failed
+// in it makes it NG too.
+class SequenceGroup {
+ public:
+  SequenceGroup(Participant& p, int group) : id(group), p_(p) {
+    begin_group(id);
+    if (p_.keeps) partner_enters_group(p_.reasons, id);
+  }
+  ~SequenceGroup() {
+    if (p_.keeps) {
+      partner_enters_group(p_.reasons, 0);
+    } else if (p_.reasons != nullptr && show_partner_group_reasons(p_.reasons, id)) {
+      result = p_.overall = kResultNg;
+    }
+    end_group(id, result);
+  }
+  SequenceGroup(const SequenceGroup&) = delete;
+  SequenceGroup& operator=(const SequenceGroup&) = delete;
+
+  const int id;
+  int result = kResultOk;
+
+ private:
+  Participant& p_;
+};
+
+// Right after the "!" line that says why.
+void mark_ng(Participant& p, SequenceGroup& g) {
   g.result = kResultNg;
   p.overall = kResultNg;
+  if (p.keeps) {
+    partner_group_ng(p.reasons, g.id);
+  } else if (p.reasons != nullptr) {
+    main_group_failure(p.reasons, g.id, p.error);
+  }
+}
+
+// Around every synchronisation of the participant that keeps its reasons.
+template <class F>
+auto synchronising(bool keeps, PartnerReasons* reasons, F sync) -> decltype(sync()) {
+  if (keeps) partner_syncing(reasons, true);
+  const auto result = sync();
+  if (keeps) partner_syncing(reasons, false);
+  return result;
 }
 
 // Each step below returns false once the sequence has ended (p.end set).
 
 bool sync_point(Participant& p) {
-  if (sync_step(p.sync) == 0) return true;
+  if (synchronising(p.keeps, p.reasons, [&] { return sync_step(p.sync); }) == 0) return true;
   p.end = kResultAborted;
   return false;
 }
@@ -94,7 +141,7 @@ struct PendingLock {
 
 // A lock of the partner's byte that must be granted, released again at
 // once; refused, the group is NG (the lock call printed why).
-bool granted_and_released(Participant& p, GroupGuard& g, int exclusive, int wait) {
+bool granted_and_released(Participant& p, SequenceGroup& g, int exclusive, int wait) {
   report_line(message_text(exclusive ? kMsgLockPartnerExclusive : kMsgLockPartnerShared));
   if (lock_byte_of(p, p.slot->partner_handle, exclusive, wait, 1)) return unlock_partner(p);
   mark_ng(p, g);
@@ -104,20 +151,20 @@ bool granted_and_released(Participant& p, GroupGuard& g, int exclusive, int wait
 // Groups 57 and 67: the other participant took and released its lock, so a
 // not-waiting exclusive lock on its file must be granted.
 bool released_byte_group(Participant& p, int id) {
-  GroupGuard g(id);
+  SequenceGroup g(p, id);
   return granted_and_released(p, g, 1, 0) && sync_point(p);
 }
 
 // Group 58: a shared lock stacks on the other participant's shared lock.
 bool shared_on_shared_group(Participant& p) {
-  GroupGuard g(kGroupSharedOnShared);
+  SequenceGroup g(p, kGroupSharedOnShared);
   return sync_point(p) && granted_and_released(p, g, 0, 1);
 }
 
 // Groups 59 and 69: the other participant holds its byte, so a not-waiting
 // exclusive lock on it must be refused.
 bool held_byte_group(Participant& p, int id, int32_t wrongly_granted) {
-  GroupGuard g(id);
+  SequenceGroup g(p, id);
   if (!sync_point(p)) return false;
   report_line(message_text(kMsgLockPartnerExclusive));
   if (lock_byte_of(p, p.slot->partner_handle, 1, 0, 0)) {
@@ -143,7 +190,7 @@ struct WaitedGroup {
 // Groups 60, 68 and 70: each participant's waiting request on the other's
 // file is granted when the other releases its own lock meanwhile.
 bool waited_group(Participant& p, const WaitedGroup& w) {
-  GroupGuard g(w.id);
+  SequenceGroup g(p, w.id);
   for (int i = 0; i < w.opening_syncs; ++i) {
     if (!sync_point(p)) return false;
   }
@@ -230,17 +277,27 @@ bool make_waits_and_open_files(Participant& p, int role) {
 int paired_lock_sequence(const RunOptions* options, int32_t target, const PairedFrame& frame,
                          const PairedShape& shape) {
   if (target != kTargetShare && target != kTargetPath) return kResultAborted;
-  SyncState* sync = enter_paired_test(options, frame);
+  const bool keeps = frame.partner_reasons != nullptr && !output_enabled;
+  if (keeps) start_keeping_reasons(frame.partner_reasons);
+  ScopeGuard stop_keeping([keeps] {
+    if (keeps) stop_keeping_reasons();
+  });
+  SyncState* sync =
+      synchronising(keeps, frame.partner_reasons, [&] { return enter_paired_test(options, frame); });
   if (sync == nullptr) {
     report_line(message_text(kMsgSyncSetupFailed));
     return kResultAborted;
   }
   const int role = sync->role;
   Participant p{options, target, sync, frame.slots[role], {nullptr, nullptr, nullptr},
-                {0, 0}, due_time_of(options->timeout_sec), kResultOk, kGoOn};
+                {0, 0}, due_time_of(options->timeout_sec), kResultOk, kGoOn,
+                frame.partner_reasons, keeps};
   ScopeGuard end([&] {
     close_lock_waits(&p.waits);
-    leave_paired_test(frame, role);
+    synchronising(keeps, frame.partner_reasons, [&] {
+      leave_paired_test(frame, role);
+      return 0;
+    });
   });
   if (make_waits_and_open_files(p, role)) run_groups(p, shape);
   return p.end != kGoOn ? p.end : p.overall;

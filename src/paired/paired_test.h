@@ -10,6 +10,7 @@
 
 #include "base/run_options.h"
 #include "paired/held_files.h"
+#include "paired/partner_reasons.h"
 #include "platform/win32.h"
 
 // Whose frame: the check's synchronisation, records, handler and clean-up.
@@ -22,6 +23,9 @@ struct PairedFrame {
   CheckFileSlot* slots[2];
   PHANDLER_ROUTINE ctrl_handler;     // registered while the test runs
   int (*cleanup)(int32_t role);      // releases the role's record, ends the synchronisation
+  // Where the participant that prints nothing keeps its reasons for the
+  // other to print (the partner thread's); nullptr when each prints its own.
+  PartnerReasons* partner_reasons;
 };
 
 // The way in: message 102, the thread a working thread with the frame's

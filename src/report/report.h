@@ -22,6 +22,12 @@ void report_finish(const char* text, int result);
 void report_line(const char* text);
 void report_error(const ErrorInfo* error);
 void report_error_plain(const ErrorInfo* error);
+
+// A thread that prints nothing can still keep the reasons it would have
+// printed: while set, every ErrorInfo that report_error gets on the calling
+// thread with output_enabled 0 goes to `keep` (nullptr: dropped again).
+typedef void (*ErrorKeeper)(const ErrorInfo* error, void* context);
+void keep_unprinted_errors(ErrorKeeper keep, void* context);
 void begin_group(int id);
 void end_group(int id, int result);
 

@@ -16,6 +16,9 @@ namespace {
 const size_t kLineSize = 1024;
 const size_t kSystemTextSize = 1025;
 
+thread_local ErrorKeeper unprinted_keeper = nullptr;
+thread_local void* unprinted_context = nullptr;
+
 // snprintf into a line buffer.  A line too long for the buffer is cut, but
 // keeps its "\r\n" so that the next line still starts on a line of its own.
 void format_line(char* line, const char* format, ...) {
@@ -49,6 +52,9 @@ void system_text(int32_t system_error, char* text) {
 void error_line(const ErrorInfo* error, bool marked) {
   const char* text = error_text(error->code);
   if (text == nullptr) return;
+  if (marked && !output_enabled && unprinted_keeper != nullptr) {
+    unprinted_keeper(error, unprinted_context);
+  }
   char line[kLineSize];
   if (error->system_error != 0) {
     char system[kSystemTextSize];
@@ -90,6 +96,11 @@ void report_line(const char* text) {
 void report_error(const ErrorInfo* error) { error_line(error, true); }
 
 void report_error_plain(const ErrorInfo* error) { error_line(error, false); }
+
+void keep_unprinted_errors(ErrorKeeper keep, void* context) {
+  unprinted_keeper = keep;
+  unprinted_context = context;
+}
 
 void begin_group(int id) { report_start(message_text(id)); }
 

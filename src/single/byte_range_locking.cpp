@@ -88,11 +88,15 @@ struct PartnerThreadParams {
 };
 PartnerThreadParams partner_params;
 
+// What the partner thread would have reported; static for the same reason.
+PartnerReasons partner_reasons;
+
 // The sequence against the partner thread: the check slot of each role, a
-// master file of this process, one synchronisation point opening groups 60
-// and 68, none opening group 70.
+// master file of this process, the partner's reasons kept for the main
+// thread, one synchronisation point opening groups 60 and 68, none opening
+// group 70.
 const PairedFrame kSinglePairedFrame = {kModeSingle, {&check_slots[0], &check_slots[1]},
-                                        single_ctrl_handler, single_cleanup};
+                                        single_ctrl_handler, single_cleanup, &partner_reasons};
 const PairedShape kSinglePairedShape = {{1, 1, 0}};
 
 int run_paired_lock_sequence(const RunOptions* options, int32_t target) {
@@ -114,17 +118,30 @@ int single_lock_tests(const RunOptions* options, int32_t target) {
   if (ended) return kResultNg;
 
   partner_params = PartnerThreadParams{options, target};
+  reset_partner_reasons(&partner_reasons);
   HANDLE partner = CreateThread(nullptr, 0, partner_thread_proc, &partner_params, 0, nullptr);
   if (partner == nullptr) {
+    // A thread is refused for want of memory or of resources like it.
+    const ErrorInfo error{kErrNoMemory, static_cast<int32_t>(GetLastError())};
     report_line(message_text(kMsgPartnerThreadFailed));
+    report_error(&error);
     return kResultNg;
   }
   const int paired = run_paired_lock_sequence(options, target);
   const DWORD limit_ms = static_cast<DWORD>(options->timeout_sec) * 1000u;
   if (WaitForSingleObject(partner, limit_ms) == WAIT_TIMEOUT) {
-    // Left running; the plan runs no further test after an abort.
+    // Left running; the plan runs no further test after an abort.  What it
+    // has kept so far says where it is stuck.
+    const ErrorInfo late{kErrTimedOut, 0};
+    report_error(&late);
+    show_partner_reasons_left(&partner_reasons, false);
     return kResultAborted;
   }
   CloseHandle(partner);
-  return paired != kResultOk ? paired : solo;
+  // The partner's failures not yet printed: its checks that failed after the
+  // main thread closed their groups, and, unless the main thread's run ended
+  // on a failure of its own, whatever ended the partner's.
+  const bool partner_failed = show_partner_reasons_left(&partner_reasons, paired == kResultNg);
+  if (paired != kResultOk) return paired;
+  return partner_failed ? kResultNg : solo;
 }

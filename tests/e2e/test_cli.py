@@ -10,7 +10,7 @@ from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
-from zarnrun import FAILED, Result, TempFolder, ansi, run  # noqa: E402
+from zarnrun import FAILED, Result, TempFolder, ansi, run, unexplained_ng  # noqa: E402
 
 USAGE = (b"usage:\r\n"
          b"zarntwchk -m single -p targetpath -h zarsharepath [-o logfile] [-t timeout]\r\n"
@@ -204,6 +204,7 @@ class RandomCommandLineTest(unittest.TestCase):
                 if result.status == FAILED and result.stdout == b"" and result.stderr in refusals:
                     outcomes["usage" if result.stderr == USAGE else "message"] += 1
                 elif result.status in (0, FAILED) and result.stderr == b"" and (logged or printed):
+                    self.assertEqual([], unexplained_ng(result.stdout), "line %d: %r" % (n, args))
                     outcomes["run"] += 1
                 else:
                     self.fail("line %d: %r gave %r" % (n, args, result))

@@ -111,6 +111,7 @@ class DoubleCase(zarnrun.Case):
         `mutual` (golden lines); the deletions of mutual files it reported."""
         lines, pids, deleted = normalise(party.report(), self.share, party.target, party.lang)
         self.assertEqual(single + mutual, lines)
+        self.assertEqual([], zarnrun.unexplained_ng(party.report()))
         self.assertEqual(1, len(pids), pids)
         return [(types, line) for types, line in deleted if "<PID>" not in line]
 
@@ -214,7 +215,7 @@ class PartnerEndsTest(DoubleCase):
         self.assertNotIn("NG", types[:-1])
         failed = types[-1:] == ["NG"] or not mutual.endswith("[ OK ]\r\n")
         self.assertEqual(failed or must_fail, status == zarnrun.FAILED, mutual[-2000:])
-        self.assertTrue(errors or not failed)
+        self.assertEqual([], zarnrun.unexplained_ng(party.report()))
 
     def test_partner_killed(self):
         rng = random.Random(SEED)
@@ -344,6 +345,7 @@ class InteroperationTest(DoubleCase):
             self.assertEqual((zarnrun.FAILED, b""), party.finish())
             text = party.report()
             self.assertIn(b'Test Operation "Single environment check" finished.', text)
+            self.assertEqual([], zarnrun.unexplained_ng(text))
             results[name] = verdict(text[text.index(MUTUAL_START.encode()):])
         lock_test, group_60 = ("-h", LOCKING), ("-h", LOCKING, WAIT_ON_SHARED, "OK")
         (n_ng, n_targets), (w_ng, w_targets) = results["N"], results["W"]

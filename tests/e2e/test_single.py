@@ -61,6 +61,7 @@ class SingleCase(zarnrun.Case):
     def assertReport(self, expected, raw, lang="en"):
         lines, pids, deleted = normalise(raw, self.share, self.target, lang)
         self.assertEqual(expected, lines)
+        self.assertEqual([], zarnrun.unexplained_ng(raw))
         self.assertEqual(1, len(pids), pids)
         for _, line in deleted:  # each of the sequence's two files, at most once
             self.assertRegex(line, r"\.<PID>\.[01]\)\r\n$")

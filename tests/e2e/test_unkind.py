@@ -8,7 +8,8 @@ are the console signals.
 An interrupted run must end by its signal, leave both folders empty, and
 report nothing that the interruption caused: on a slow but sound share no
 line of a run is an error ("!") or a group finished NG.  The time from the
-signal to the end of the process is printed, not asserted.
+signal to the end of the process is printed, not asserted.  Every group that
+finishes NG on an unkind share has a "!" line in it that says why.
 """
 
 import os
@@ -22,7 +23,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
-from zarnrun import TempFolder, read  # noqa: E402
+from zarnrun import TempFolder, read, unexplained_ng  # noqa: E402
 
 SHIM = os.environ.get("ZARN_FAULT_SHIM", "")
 OPEN_DELAY_MS = "150"  # every open() on the slow share
@@ -125,9 +126,43 @@ class NoLockShareTest(UnkindCase):
             "handle. )",
             "        ! Failed to obtain an exclusive lock in lock waiting mode. " + unsupported,
         ], [line for line in result.stdout.decode().split("\r\n") if line.startswith("        !")])
-        self.assertEqual((zarnrun.FAILED, b""), (result.status, result.stderr))
+        self.assertEqual((zarnrun.FAILED, b"", []),
+                         (result.status, result.stderr, unexplained_ng(result.stdout)))
         self.assertFoldersEmpty()
         self.assertEqual([], os.listdir(target))
+
+    def test_partner_threads_lock_requests_refused(self):
+        # Only the lock test's partner thread, which prints nothing, is
+        # refused: every request through its handle on the main thread's
+        # file.  The main thread prints the partner's reasons, with their
+        # codes: in groups 57, 67 and 60, which they make NG; the refusal in
+        # 58, kept after the main thread closed 58, and the failed release
+        # that ends the partner's run in 60, at the end of the lock test,
+        # which goes NG (aborted: the main thread then finds the partner gone).
+        result = zarnrun.run(self.arguments(self.target, self.share),
+                             env=faults(self.tmp.path, ZARN_FAULT_NOLCK_SECOND="1"))
+        report = result.stdout.decode()
+        unsupported = " ERRORCODE=50(This request is not supported. )"
+        no_wait = "        ! Failed to obtain an exclusive lock in non-lock waiting mode." + unsupported
+        waiting = "        ! Failed to obtain an exclusive lock in lock waiting mode." + unsupported
+        shared = "        ! Failed to obtain a shared lock in lock waiting mode." + unsupported
+        for heading, line in ((RELEASED % "a shared", no_wait), (RELEASED % "an exclusive", no_wait),
+                              (HELD_WAITING, waiting)):
+            end = report.index("\r\n", report.rindex(heading))  # of the finish line
+            group = report[report.index(heading):end].split("\r\n")
+            self.assertIn(line, group)
+            self.assertTrue(group[-1].endswith("finished. ... [ NG ]"), group[-1])
+        self.assertEqual(1, report.count(shared + "\r\n"))
+        self.assertIn('"Byte range locking" finished. ... [ NG ]', report)
+        self.assertEqual((zarnrun.FAILED, b"", []),
+                         (result.status, result.stderr, unexplained_ng(result.stdout)))
+        self.assertFoldersEmpty()
+
+
+RELEASED = ("Obtain an exclusive lock on an area where %s lock was released, with the setting in "
+            "which processing does not wait until the lock is obtained")
+HELD_WAITING = ("Obtain an exclusive lock on an area where a shared lock is being placed, with the "
+                "setting in which processing waits until the lock is obtained")
 
 
 @unittest.skipIf(zarnrun.UNDER_WINE or not zarnrun.IS_ROOT,
@@ -177,7 +212,8 @@ class LongNameTest(zarnrun.Case):
             + '  Test Check target "Test for the path to be checked" finished. ... [ NG ]\r\n'
             + 'Test Operation "Single environment check" finished. ... [ NG ]\r\n',
             report[report.index(start):])
-        self.assertEqual((zarnrun.FAILED, b""), (proc.returncode, proc.stderr))
+        self.assertEqual((zarnrun.FAILED, b"", []),
+                         (proc.returncode, proc.stderr, unexplained_ng(proc.stdout)))
         self.assertFoldersEmpty()
         self.assertEqual([], os.listdir(target))
 

@@ -188,6 +188,26 @@ def normalise(raw, share, target, lang):
     return lines, pids, deleted
 
 
+def unexplained_ng(report):
+    """The finish lines of the groups of `report` (bytes, either language)
+    that finished NG without a "!" line anywhere between their start and
+    finish lines: an NG the administrator is given no reason for."""
+    found, stack = [], []  # per open group: whether a "!" line stood in it
+    for line in report.split(b"\r\n"):
+        if line.startswith(b"        "):
+            if line.startswith(b"        ! ") and stack:
+                stack[-1] = True
+        elif line.endswith((b"[ OK ]", b"[ NG ]")):
+            reasoned = stack.pop() if stack else False
+            if line.endswith(b"[ NG ]") and not reasoned:
+                found.append(line)
+            if stack:
+                stack[-1] = stack[-1] or reasoned
+        elif line:
+            stack.append(False)
+    return found
+
+
 def ansi(text):
     """The bytes the tool prints for `text`: code page 932 under Wine, UTF-8 natively."""
     return text.encode("cp932" if UNDER_WINE else "utf-8")

@@ -52,7 +52,8 @@ TEST(PairedLockSequence, BothShapesBetweenTwoThreads) {
       options.timeout_sec = 10;
       snprintf(options.share_path, sizeof options.share_path, "%s", share.path().c_str());
       snprintf(options.target_path, sizeof options.target_path, "%s", path.path().c_str());
-      const PairedFrame frame = {s.mode, {&records[0], &records[1]}, declining_handler, cleanup};
+      const PairedFrame frame = {s.mode, {&records[0], &records[1]}, declining_handler, cleanup,
+                                 nullptr};
 
       int partner = 5, mine = 5;
       std::thread other([&] { partner = paired_lock_sequence(&options, target, frame, s.shape); });

@@ -6,6 +6,10 @@
 //   ZARN_FAULT_NOLCK    set: every OFD lock request (set, wait, get) on a file
 //                       under it fails with ENOLCK, as on a share without
 //                       lock support
+//   ZARN_FAULT_NOLCK_SECOND  set: the same, only through the descriptors of
+//                       the second check file that a thread other than the
+//                       main one opens under it (the lock test's partner
+//                       thread on the main thread's file)
 // Without ZARN_FAULT_DIR it changes nothing.
 #include <dlfcn.h>
 #include <errno.h>
@@ -14,6 +18,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -24,7 +29,12 @@ struct Faults {
   size_t dir_length = 0;
   long open_ms = 0;
   bool no_locks = false;
+  bool no_second_locks = false;
 };
+
+// The descriptors whose lock requests fail (ZARN_FAULT_NOLCK_SECOND).
+const int kMaxFd = 4096;
+bool refused_fds[kMaxFd];
 
 const Faults& faults() {
   static const Faults f = [] {
@@ -34,6 +44,7 @@ const Faults& faults() {
     const char* ms = getenv("ZARN_FAULT_OPEN_MS");
     if (ms != nullptr) r.open_ms = atol(ms);
     r.no_locks = getenv("ZARN_FAULT_NOLCK") != nullptr;
+    r.no_second_locks = getenv("ZARN_FAULT_NOLCK_SECOND") != nullptr;
     return r;
   }();
   return f;
@@ -52,17 +63,40 @@ void slow_down(const char* path) {
   }
 }
 
-bool lock_refused(int fd, int cmd) {
-  if (!faults().no_locks || (cmd != F_OFD_SETLK && cmd != F_OFD_SETLKW && cmd != F_OFD_GETLK)) {
-    return false;
-  }
+// The path that descriptor `fd` stands for; false when unknown.
+bool path_of(int fd, char (&path)[4096]) {
   char link[40];
-  char path[4096];
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   const ssize_t n = readlink(link, path, sizeof path - 1);
   if (n <= 0) return false;
   path[n] = '\0';
-  return under_share(path);
+  return true;
+}
+
+bool lock_refused(int fd, int cmd) {
+  if (cmd != F_OFD_SETLK && cmd != F_OFD_SETLKW && cmd != F_OFD_GETLK) return false;
+  if (faults().no_second_locks) {
+    return fd >= 0 && fd < kMaxFd && __atomic_load_n(&refused_fds[fd], __ATOMIC_RELAXED);
+  }
+  char path[4096];
+  return faults().no_locks && path_of(fd, path) && under_share(path);
+}
+
+// A descriptor just opened: refused when it is one of a second check file
+// (not a synchronisation file) that a thread other than the main one opens.
+void note_open(int fd) {
+  if (!faults().no_second_locks || fd < 0 || fd >= kMaxFd) return;
+  thread_local char first[4096];  // the first check file this thread opened
+  char path[4096];
+  bool refused = false;
+  if (syscall(SYS_gettid) != getpid() && path_of(fd, path) && under_share(path)) {
+    const char* name = strrchr(path, '/') + 1;
+    if (strncmp(name, ".#ZARLOCK.", 10) == 0 && strstr(name, ".master") == nullptr) {
+      if (first[0] == '\0') memcpy(first, path, sizeof path);
+      refused = strcmp(first, path) != 0;
+    }
+  }
+  __atomic_store_n(&refused_fds[fd], refused, __ATOMIC_RELAXED);
 }
 
 template <class F>
@@ -87,7 +121,9 @@ int open(const char* path, int flags, ...) {
   va_end(args);
   slow_down(path);
   static const auto real = next<int (*)(const char*, int, ...)>("open");
-  return real(path, flags, mode);
+  const int fd = real(path, flags, mode);
+  note_open(fd);
+  return fd;
 }
 
 int fcntl(int fd, int cmd, ...) {
