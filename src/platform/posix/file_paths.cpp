@@ -7,17 +7,23 @@
 
 #include "platform/posix/file_errors.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/open_name.h"
 #include "platform/posix/share_modes.h"
 
 using namespace zarn_posix;
 
 namespace {
 
+// A descriptor of the regular file at `name`, for the guard and the look at
+// its opens; never through a link put there meanwhile, never one that
+// waits on a FIFO.  -1 when there is none.
 int open_for_probe(const char* name, int access_flags) {
-  int fd;
-  do {
-    fd = open(name, access_flags | O_CLOEXEC | O_NOCTTY);
-  } while (fd < 0 && errno == EINTR);
+  int fd = open_name(name, access_flags | O_NOFOLLOW);
+  struct stat st;
+  if (fd >= 0 && !plain_file(fd, false, &st)) {
+    close(fd);
+    fd = -1;
+  }
   return fd;
 }
 
