@@ -70,10 +70,7 @@ int validate_options(RunOptions* options) {
   // kept with its content when present.
   memset(log_path, 0, sizeof log_path);
   if (options->log_file[0] != '\0') {
-    HANDLE file = CreateFileA(options->log_file, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return refuse(kMsgLogFileFailed);
-    CloseHandle(file);
+    if (!probe_log_file(options->log_file)) return refuse(kMsgLogFileFailed);
     memcpy(log_path, options->log_file, strlen(options->log_file) + 1);
   }
 

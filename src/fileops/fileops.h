@@ -31,6 +31,14 @@ struct NullDaclAttributes {
 // looked at (a descriptor that failed to build still yields a valid open).
 void init_null_dacl(NullDaclAttributes* out);
 
+// Opens a file the tool makes and deletes (check files, synchronisation
+// files, the signal file) with the null DACL, never through a symbolic link
+// at its name: another user may plant one there, in a folder all may write,
+// to turn the tool's writes and deletions on a file of theirs choosing.  A
+// link, folder, FIFO or device at the name is refused with
+// ERROR_ACCESS_DENIED and left untouched.
+HANDLE open_plain_file(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flags);
+// A check file: open_plain_file, overlapped.
 HANDLE open_test_file(const char* name, DWORD access, DWORD share, DWORD disposition);
 int close_handle(HANDLE* file);
 

@@ -11,11 +11,44 @@ void init_null_dacl(NullDaclAttributes* out) {
   out->attributes.bInheritHandle = FALSE;
 }
 
-HANDLE open_test_file(const char* name, DWORD access, DWORD share, DWORD disposition) {
+namespace {
+
+#ifdef _WIN32
+// A handle opened with FILE_FLAG_OPEN_REPARSE_POINT on a plain file: not a
+// link, junction or other reparse point, not a folder, not a device or pipe.
+bool is_plain_file(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+#endif
+
+}  // namespace
+
+HANDLE open_plain_file(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
   NullDaclAttributes security;
   init_null_dacl(&security);
-  return CreateFileA(name, access, share, &security.attributes, disposition, FILE_FLAG_OVERLAPPED,
-                     nullptr);
+  HANDLE file = CreateFileA(name, access, share, &security.attributes, disposition,
+                            flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+#ifdef _WIN32
+  // Windows opens a link itself, never what it leads to; a name that is not
+  // a plain file is refused as a folder opened as a file is.  The POSIX layer
+  // refuses it in CreateFileA already.
+  if (file != INVALID_HANDLE_VALUE) {
+    const DWORD opened = GetLastError();  // ERROR_ALREADY_EXISTS for the callers
+    if (!is_plain_file(file)) {
+      CloseHandle(file);
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(opened);
+  }
+#endif
+  return file;
+}
+
+HANDLE open_test_file(const char* name, DWORD access, DWORD share, DWORD disposition) {
+  return open_plain_file(name, access, share, disposition, FILE_FLAG_OVERLAPPED);
 }
 
 int close_handle(HANDLE* file) {

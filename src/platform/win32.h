@@ -115,6 +115,10 @@ typedef enum _COMPUTER_NAME_FORMAT {
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_FLAG_OVERLAPPED 0x40000000u
+// Here: never through a symbolic link at the name, and nothing but a
+// regular file opened (a link, FIFO, socket or device: ERROR_ACCESS_DENIED).
+// Windows opens the link itself instead, which the caller then refuses.
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u
 #define FILE_END 2u

@@ -36,6 +36,9 @@ void report_message(int id, const char* arg);
 
 // Writes one finished line to the log file (log_path set) or standard output.
 void emit_line(const char* line);
+// Whether the log file at `path` opens as every line will open it: created
+// when missing, kept with its content when present.
+bool probe_log_file(const char* path);
 
 // A group as a termination block: the start line now, the finish line with
 // `result` as it stands when the scope is left.

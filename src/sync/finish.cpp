@@ -21,13 +21,12 @@ int wait_until_outside_rendezvous(SyncState* state, time_t start, ErrorInfo* err
 }
 
 void create_endwait_file(const char* name) {
-  NullDaclAttributes security;
-  init_null_dacl(&security);
   // Created and closed as one file call: a clean-up that deletes the file
   // never meets it still open.
   begin_file_call();
-  HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            &security.attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = open_plain_file(name, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL);
   // Not reported: without the file the partner is simply not waited for.
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   end_file_call();

@@ -4,12 +4,10 @@
 #include "fileops/fileops.h"
 
 HANDLE open_sync_file(const char* name) {
-  NullDaclAttributes security;
-  init_null_dacl(&security);
   // Not overlapped: every lock on the master file answers at once.  No delete
   // sharing: nobody deletes the master file while another party has it open.
-  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     &security.attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return open_plain_file(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
 }
 
 namespace {

@@ -83,12 +83,16 @@ class SingleCase(zarnrun.Case):
 
 class WholeRunTest(SingleCase):
     def test_eight_runs_at_once(self):
-        # Six on the console, one in Japanese and one into a log file after
-        # earlier text: each prints its own whole report, on shared folders.
+        # Five on the console, one in Japanese, each printing its own whole
+        # report, and two appending to one log file after earlier text, one
+        # of them through a symbolic link to it: every line of both there,
+        # whole, however their lines meet; all on shared folders.
         if b"ja_JP.utf8" not in subprocess.run(["locale", "-a"], capture_output=True).stdout:
             subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", "ja_JP.UTF-8"], check=True)
         log = self.tmp.write("single.log", b"earlier text\r\n")
-        runs = [("en", [])] * 6 + [("ja", []), ("en", ["-o", log])]
+        link = self.tmp.join("link.log")
+        os.symlink(log, link)
+        runs = [("en", [])] * 5 + [("ja", []), ("en", ["-o", log]), ("en", ["-o", link])]
         procs = [zarnrun.start(self, self.arguments(*extra), subprocess.PIPE,
                                lang="ja_JP.UTF-8" if lang == "ja" else None)
                  for lang, extra in runs]
@@ -97,13 +101,31 @@ class WholeRunTest(SingleCase):
             out, err = proc.communicate(timeout=600)
             self.assertEqual((self.status, b""), (proc.returncode, err))
             if extra:
-                self.assertEqual((b"", b"earlier text\r\n"), (out, read(log)[:14]))
-                out = read(log)[14:]
-            pids |= self.assertReport(golden(lang), out, lang)
+                self.assertEqual(b"", out)
+            else:
+                pids |= self.assertReport(golden(lang), out, lang)
+        self.assertEqual(b"earlier text\r\n", read(log)[:14])
+        pids |= self.assertLogOfTwo(read(log)[14:])
         self.assertEqual(8, len(pids))
         self.assertFoldersEmpty()
         # A character device is a log file too, as NUL is on Windows.
         self.assertEqual((self.status, b"", b""), zarnrun.run(self.arguments("-o", "/dev/null")))
+
+    def assertLogOfTwo(self, raw):
+        """Two runs' reports, line by line in any order: each line whole, each
+        group line there twice.  The process ids in it."""
+        lines = re.sub(PID_IN_NAME, ".#ZARLOCK.<HOST>.<PID>.",
+                       raw.decode().replace(self.share, "<H>").replace(self.target, "<P>"))
+        lines = lines.splitlines(keepends=True)
+        expected = golden("en")
+        # Either file of a paired lock sequence, by role or deleted at its end.
+        whole = {re.sub(r"<ROLE>|<OTHER>|(?<=<PID>\.)0(?=\)\r\n)", digit, line)
+                 for line in expected for digit in "01"}
+        whole |= {"        %s\r\n" % text for text in zarnrun.TEXTS["en"]["timing"]}
+        self.assertEqual([], [line for line in lines if line not in whole])
+        groups = [line for line in expected if re.match(r" *Test ", line)]
+        self.assertEqual(sorted(groups * 2), sorted(line for line in lines if line in groups))
+        return set(re.findall(PID_IN_NAME, raw.decode()))
 
     def test_reader_of_the_report_goes_away(self):
         # As `zarntwchk ... | head -5`: every later line fails to be written,

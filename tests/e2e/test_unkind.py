@@ -1,6 +1,7 @@
 """The single check on unkind folders: a slow share interrupted by SIGINT or
 SIGTERM at chosen moments and at random ones (seeded: ZARN_INTERRUPT_SEED),
-a share without lock support, and check-file names that grow too long once
+a share without lock support, a share that refuses to unlink a file its
+caller holds open, and check-file names that grow too long once
 the host name and process id are added.  The shares' faults come from a shim preloaded into the tool
 (tests/support/fault_shim, named by ZARN_FAULT_SHIM): POSIX build only, as
 are the console signals.
@@ -13,6 +14,7 @@ finishes NG on an unkind share has a "!" line in it that says why.
 """
 
 import os
+import pwd
 import random
 import re
 import signal
@@ -23,7 +25,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
-from zarnrun import TempFolder, read, unexplained_ng  # noqa: E402
+from zarnrun import HOST, PID_IN_NAME, TempFolder, read, unexplained_ng  # noqa: E402
 
 SHIM = os.environ.get("ZARN_FAULT_SHIM", "")
 OPEN_DELAY_MS = "150"  # every open() on the slow share
@@ -163,6 +165,134 @@ RELEASED = ("Obtain an exclusive lock on an area where %s lock was released, wit
             "which processing does not wait until the lock is obtained")
 HELD_WAITING = ("Obtain an exclusive lock on an area where a shared lock is being placed, with the "
                 "setting in which processing waits until the lock is obtained")
+
+
+class BusyUnlinkShareTest(UnkindCase):
+    def test_files_held_open_by_the_caller_are_not_unlinked(self):
+        # Both folders on a share that refuses to unlink a file its caller
+        # still holds open (a FUSE SMB client): every deletion still goes,
+        # the report is a sound run's, line for line.
+        result = zarnrun.run(self.arguments(self.target, self.share),
+                             env=faults(self.tmp.path, ZARN_FAULT_UNLINK_BUSY="1"))
+        lines, pids, _ = zarnrun.normalise(result.stdout, self.share, self.target, "en")
+        self.assertEqual(zarnrun.golden("single.en"), lines)
+        self.assertEqual((0, b"", 1), (result.status, result.stderr, len(pids)))
+        self.assertFoldersEmpty()
+
+
+def plant_links(pairs):
+    """Another user of folders all may write, in a child process (nobody):
+    keeps a symbolic link at each name of `pairs` (name, target) until it is
+    killed.  Its process id."""
+    pid = os.fork()
+    if pid == 0:
+        try:
+            nobody = pwd.getpwnam("nobody")
+            os.setgid(nobody.pw_gid)
+            os.setuid(nobody.pw_uid)
+            while True:
+                for name, target in pairs:
+                    try:
+                        os.symlink(target, name)
+                    except OSError:
+                        pass
+                time.sleep(0.0002)
+        finally:
+            os._exit(1)
+    return pid
+
+
+@unittest.skipIf(not zarnrun.IS_ROOT, "another user and the tool as root")
+class PlantedLinkTest(UnkindCase):
+    SECRET = b"root's own, mode 600\n" * 3
+    OPEN = "        The file will now be opened. (%s)"
+    # The operation, the folder that all may write, and the first group that
+    # meets a planted link there: its announcement, error and finish lines.
+    ROWS = [
+        ("single", "H", [
+            OPEN % "<H>/.#ZARLOCK.<HOST>.<PID>.0",
+            "        ! The file in the path of the environment settings shared by ZARFO products "
+            "could not be opened. ERRORCODE=80(A file of that name already exists. )",
+            '      Test Processing "Open a new file when no file exists" finished. ... [ NG ]']),
+        ("single", "P", [
+            OPEN % "<P>/.#ZARLOCK.<HOST>.<PID>.0",
+            "        ! An error occurred when the file in the path to be checked was opened. "
+            "ERRORCODE=5(Access was refused. )",
+            '      Test Processing "Open an existing file when no file exists" finished. ... '
+            '[ NG ]']),
+        ("double", "P", None),  # its first phase is the single check
+        ("userapl", "U", [
+            "        A file to be checked will now be created. (<U>/F.txt)",
+            "        ! The file in the path to be checked could not be opened. "
+            "ERRORCODE=5(Access was refused. )",
+            '    Test Processing "Open, from an external application, a file created by the '
+            'tool" finished. ... [ NG ]']),
+    ]
+
+    def test_links_at_every_name_are_never_gone_through(self):
+        # From before the tool's first open to its end, another user keeps a
+        # link at every name the tool will use in a folder all may write (the
+        # process id is known), each to a file only root may touch, or to a
+        # name in a folder only root may write.  The tool, run as root,
+        # refuses each such name in its test, and neither writes, truncates,
+        # locks, creates nor deletes through any of them.
+        for operation, planted, first_ng in self.ROWS:
+            with self.subTest(operation=operation, planted=planted):
+                self.planted_run(operation, planted, first_ng or self.ROWS[1][2])
+
+    def planted_run(self, operation, planted, first_ng):
+        tmp = TempFolder()
+        self.addCleanup(tmp.remove)
+        os.chmod(tmp.path, 0o755)
+        secret = tmp.write("secret", self.SECRET)
+        os.chmod(secret, 0o600)
+        sealed = tmp.mkdir("sealed")  # a creation through a link would land here
+        os.chmod(sealed, 0o700)
+        folders = {name: tmp.mkdir(name) for name in ("H", "P", "U")}
+        os.chmod(folders[planted], 0o1777)  # all may write, as /tmp
+        f = os.path.join(folders["U"], "F.txt")
+        if operation == "userapl":
+            args = ["-m", operation, "-f", f, "-t", "10"]
+        else:
+            args = ["-m", operation, "-p", folders["P"], "-h", folders["H"], "-t", "10"]
+        report = tmp.join("report.txt")
+        # Every open of the tool waits a little: the other user, who plants
+        # again at once, is sure to win each race for a name.
+        with open(report, "wb") as out:  # the tool waits for "go" on its input
+            proc = zarnrun.start(self, args, out, stdin=subprocess.PIPE,
+                                 env=faults(tmp.path, ZARN_FAULT_OPEN_MS="20"),
+                                 program=["sh", "-c", 'read go && exec "$@"', "sh", zarnrun.EXE])
+        pid = proc.pid
+        folder = folders[planted]
+        if planted == "U":
+            pairs = [(os.path.join(folder, "ZARSTOP.stop"), secret),
+                     (f, os.path.join(sealed, "made"))]  # F must not exist at the start
+        else:
+            pairs = [(os.path.join(folder, name), secret) for name in (
+                ".#ZARLOCK.%s.%d.0" % (HOST, pid), ".#ZARLOCK.%s.%d.1" % (HOST, pid),
+                ".#ZARLOCK.%s.%d.master" % (HOST, pid), "%s.%d.endwaitfile" % (HOST, pid),
+                ".#ZARLOCK.0", ".#ZARLOCK.1", ".#ZARLOCK.master", "endwaitfile")]
+        planter = plant_links(pairs)
+        stop = lambda: os.kill(planter, signal.SIGKILL) or os.waitpid(planter, 0)  # noqa: E731
+        self.addCleanup(lambda: os.path.exists("/proc/%d" % planter) and stop())
+        zarnrun.wait_until(lambda: all(os.path.islink(name) for name, _ in pairs),
+                           "every link planted")
+        proc.stdin.write(b"go\n")
+        proc.stdin.close()
+        status = proc.wait(600)  # a bound against a hang only
+        stop()
+
+        text = read(report).decode()
+        for name, path in folders.items():
+            text = text.replace(path, "<%s>" % name)
+        lines = re.sub(PID_IN_NAME, ".#ZARLOCK.<HOST>.<PID>.", text).split("\r\n")
+        end = next(i for i, line in enumerate(lines) if line.endswith("[ NG ]"))
+        self.assertEqual((self.SECRET, 0o600, []),
+                         (read(secret), os.stat(secret).st_mode & 0o777, os.listdir(sealed)))
+        self.assertEqual((zarnrun.FAILED, first_ng), (status, lines[end - 2:end + 1]))
+        # Nothing but the links as planted is left.
+        for path in (os.path.join(d, e) for d in folders.values() for e in os.listdir(d)):
+            self.assertIn((path, os.readlink(path) if os.path.islink(path) else None), pairs)
 
 
 @unittest.skipIf(zarnrun.UNDER_WINE or not zarnrun.IS_ROOT,

@@ -2,6 +2,13 @@
 // read-only attribute.
 #include "helpers.h"
 
+#ifndef _WIN32
+#include <errno.h>
+#include <string.h>
+
+#include "platform/posix/file_errors.h"
+#endif
+
 namespace {
 
 TEST(Files, DispositionsGiveWindowsResultsAndNumbers) {
@@ -64,5 +71,59 @@ TEST(Files, ReadOnlyFileRefusesWritingAndDeletion) {
   }
   EXPECT_EQ("x", read_file(path));
 }
+
+#ifndef _WIN32
+// FILE_FLAG_OPEN_REPARSE_POINT: never through a link, nothing but a regular
+// file; here refused at once (Windows opens the link itself, which the tool's
+// file layer then refuses).  What a name leads to stays as it was, and
+// DeleteFileA removes a link, never its target.  Without the flag a link is
+// followed: a log file may be one.
+TEST(Files, NothingButAFileWhereTheLinkItselfIsAsked) {
+  TempDir dir;
+  const std::string target = dir.file("target"), link = dir.file("link");
+  const std::string dangling = dir.file("dangling"), fifo = dir.file("fifo");
+  std::ofstream(target, std::ios::binary) << "12345";
+  ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+  ASSERT_EQ(0, symlink(dir.file("nothing").c_str(), dangling.c_str()));
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0666));
+  for (const std::string& name : {link, dangling, fifo}) {
+    for (DWORD disposition = CREATE_NEW; disposition <= TRUNCATE_EXISTING; ++disposition) {
+      for (DWORD access : {kRW, DWORD(GENERIC_READ), DWORD(GENERIC_WRITE)}) {
+        HANDLE h = CreateFileA(name.c_str(), access, 0, NULL, disposition,
+                               FILE_FLAG_OVERLAPPED | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, h) << name << " " << disposition << " " << access;
+        EXPECT_EQ(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED, GetLastError());
+      }
+    }
+  }
+  EXPECT_EQ("12345", read_file(target));
+  HANDLE followed = open_file(link, kRW, 0, OPEN_EXISTING);
+  EXPECT_NE(INVALID_HANDLE_VALUE, followed);
+  CloseHandle(followed);
+  for (const std::string& name : {link, dangling, fifo}) {
+    EXPECT_EQ(0u, error_of(DeleteFileA(name.c_str()))) << name;
+  }
+  EXPECT_EQ(std::vector<std::string>{"target"}, dir.entries());
+  EXPECT_EQ("12345", read_file(target));
+}
+
+// The layer's errno table: what a Windows client hears for each cause.  EBUSY
+// (a share that will not let go of a file in use) is a sharing violation, as
+// ETXTBSY is; an errno it does not know is a general failure.
+TEST(Files, ErrnoValuesGiveWindowsNumbers) {
+  const struct {
+    int err;
+    DWORD error;
+  } rows[] = {
+      {0, 0}, {ENOENT, 2}, {ENOTDIR, 3}, {ELOOP, 3}, {EACCES, 5}, {EPERM, 5}, {EISDIR, 5},
+      {EROFS, 5}, {EBADF, 6}, {EEXIST, 80}, {ENAMETOOLONG, 206}, {EMFILE, 4}, {ENFILE, 4},
+      {ENOSPC, 112}, {EDQUOT, 112}, {EFBIG, 112}, {ENOMEM, 8}, {ENOLCK, 50}, {EOPNOTSUPP, 50},
+      {EINVAL, 87}, {EAGAIN, 33}, {ETXTBSY, 32}, {EBUSY, 32}, {EFAULT, 998}, {EIO, 31},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.error, zarn_posix::win_error_of(row.err)) << strerror(row.err);
+  }
+}
+#endif
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "platform/posix/lock_waiters.h"
 #include "platform/posix/locks.h"
 #include "platform/posix/ofd.h"
+#include "platform/posix/open_name.h"
 #include "platform/posix/share_modes.h"
 
 namespace zarn_posix {
@@ -78,35 +79,25 @@ unsigned rights_of(DWORD access) {
   return rights;
 }
 
-int open_retrying(const char* path, int flags) {
-  int fd;
-  do {
-    fd = open(path, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
 // Opens `name` as the disposition says; *created tells whether this call
-// made the file.  -1 with errno on failure.  No O_NONBLOCK: an open waits
-// for a file server's lease on the file to be broken, as a Windows open
-// waits for an oplock break.
+// made the file.  -1 with errno on failure.  O_CREAT always comes with
+// O_EXCL, which never follows a link at the name.
 int open_disposition(const char* name, int access_flags, DWORD disposition, bool* created) {
-  int base = access_flags | O_CLOEXEC | O_NOCTTY;
   *created = false;
   if (disposition == CREATE_NEW) {
-    int fd = open_retrying(name, base | O_CREAT | O_EXCL);
+    int fd = open_name(name, access_flags | O_CREAT | O_EXCL);
     *created = fd >= 0;
     return fd;
   }
   if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-    return open_retrying(name, base);
+    return open_name(name, access_flags);
   }
   // OPEN_ALWAYS, CREATE_ALWAYS: tell an existing file from one made here,
   // also when another process creates or deletes it meanwhile.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    int fd = open_retrying(name, base);
+    int fd = open_name(name, access_flags);
     if (fd >= 0 || errno != ENOENT) return fd;
-    fd = open_retrying(name, base | O_CREAT | O_EXCL);
+    fd = open_name(name, access_flags | O_CREAT | O_EXCL);
     if (fd >= 0) {
       *created = true;
       return fd;
@@ -117,13 +108,20 @@ int open_disposition(const char* name, int access_flags, DWORD disposition, bool
   return -1;
 }
 
-// A read-write descriptor of the same file, for the locks and markers.
-int reopen_read_write(int fd, const char* name) {
+// A read-write descriptor of the same file, for the locks and markers: the
+// descriptor's own file through /proc, else the name again, which must then
+// still name that file.
+int reopen_read_write(int fd, const char* name, int no_follow, const struct stat& opened) {
   char self[40];
   snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  int flags = O_RDWR | O_CLOEXEC | O_NOCTTY;
-  int lock_fd = open_retrying(self, flags);
-  if (lock_fd < 0 && errno == ENOENT) lock_fd = open_retrying(name, flags);  // no /proc
+  int lock_fd = open_name(self, O_RDWR);
+  if (lock_fd < 0 && errno == ENOENT) lock_fd = open_name(name, O_RDWR | no_follow);  // no /proc
+  struct stat st;
+  if (lock_fd >= 0 &&
+      (!plain_file(lock_fd, true, &st) || st.st_dev != opened.st_dev || st.st_ino != opened.st_ino)) {
+    close(lock_fd);
+    return -1;
+  }
   return lock_fd;
 }
 
@@ -132,34 +130,39 @@ DWORD fail_open(FileObject* f, DWORD error) {
   return error;
 }
 
-// Everything of CreateFileA after the argument checks; 0 or the error.
-DWORD open_file(FileObject* f, const char* name, unsigned share, DWORD disposition,
+// Everything of CreateFileA after the argument checks; 0 or the error.  With
+// `no_follow`, nothing but a regular file is opened: a symbolic link at the
+// name is never gone through, a FIFO, socket or device is let go unused.
+// Nothing is truncated or marked before that look.
+DWORD open_file(FileObject* f, const char* name, unsigned share, DWORD disposition, bool no_follow,
                 bool* existed) {
   int access_flags = (f->rights & kRightRead) && (f->rights & kRightWrite) ? O_RDWR
                      : (f->rights & kRightWrite)                           ? O_WRONLY
                                                                            : O_RDONLY;
+  if (no_follow) access_flags |= O_NOFOLLOW;
   bool created;
   f->fd = open_disposition(name, access_flags, disposition, &created);
-  if (f->fd < 0) return win_path_error_of(name, errno);
+  if (f->fd < 0) return no_follow ? open_name_error(name, errno) : win_path_error_of(name, errno);
   *existed = !created;
 
+  // A character device (/dev/null, as NUL on Windows) opens as it is where
+  // links are followed: no share modes, nothing to truncate.  Anything else
+  // but a file (a folder, a pipe) is refused.
   struct stat st;
-  if (fstat(f->fd, &st) != 0) return fail_open(f, win_error_of(errno));
-  // A character device (/dev/null, as NUL on Windows) opens as it is: no
-  // share modes, nothing to truncate.  Anything else but a file (a folder,
-  // a pipe) is refused.
+  if (!plain_file(f->fd, !no_follow, &st)) {
+    return fail_open(f, errno == EINVAL ? ERROR_ACCESS_DENIED : win_error_of(errno));
+  }
   if (S_ISCHR(st.st_mode)) return 0;
-  if (!S_ISREG(st.st_mode)) return fail_open(f, ERROR_ACCESS_DENIED);
   bool truncate = disposition == TRUNCATE_EXISTING || (disposition == CREATE_ALWAYS && !created);
   // No write bit for anyone is the read-only attribute: refused even to root.
   if (!created && !(st.st_mode & 0222) && ((f->rights & kRightWrite) || truncate)) {
     return fail_open(f, ERROR_ACCESS_DENIED);
   }
 
-  if (access_flags == O_RDWR) {
+  if ((access_flags & O_ACCMODE) == O_RDWR) {
     f->lock_fd = f->fd;
   } else {
-    f->lock_fd = reopen_read_write(f->fd, name);
+    f->lock_fd = reopen_read_write(f->fd, name, access_flags & O_NOFOLLOW, st);
   }
   if (f->lock_fd >= 0) {
     f->lock_fd_readable = f->lock_fd_writable = true;
@@ -167,15 +170,15 @@ DWORD open_file(FileObject* f, const char* name, unsigned share, DWORD dispositi
     // Without permission to both read and write the file, the handle's own
     // descriptor carries what its access allows.
     f->lock_fd = f->fd;
-    f->lock_fd_readable = access_flags != O_WRONLY;
-    f->lock_fd_writable = access_flags != O_RDONLY;
+    f->lock_fd_readable = (access_flags & O_ACCMODE) != O_WRONLY;
+    f->lock_fd_writable = (access_flags & O_ACCMODE) != O_RDONLY;
   }
 
   DWORD error = share_open(f->lock_fd, f->lock_fd_readable, f->lock_fd_writable, f->rights, share);
   if (error) return fail_open(f, error);
 
   if (truncate) {
-    int write_fd = access_flags != O_RDONLY ? f->fd : f->lock_fd_writable ? f->lock_fd : -1;
+    int write_fd = (access_flags & O_ACCMODE) != O_RDONLY ? f->fd : f->lock_fd_writable ? f->lock_fd : -1;
     if (write_fd < 0) return fail_open(f, ERROR_ACCESS_DENIED);
     if (ftruncate(write_fd, 0) != 0) return fail_open(f, win_error_of(errno));
   }
@@ -198,8 +201,11 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   auto f = std::make_shared<FileObject>();
   f->rights = rights_of(access);
   f->overlapped = (flags_and_attributes & FILE_FLAG_OVERLAPPED) != 0;
+  // The link itself, never what it leads to: see open_file.
+  const bool no_follow = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
   bool existed = false;
-  error = retry_while_stale([&] { return open_file(f.get(), name, share, disposition, &existed); });
+  error = retry_while_stale(
+      [&] { return open_file(f.get(), name, share, disposition, no_follow, &existed); });
   if (error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;

@@ -7,17 +7,23 @@
 
 #include "platform/posix/file_errors.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/open_name.h"
 #include "platform/posix/share_modes.h"
 
 using namespace zarn_posix;
 
 namespace {
 
+// A descriptor of the regular file at `name`, for the guard and the look at
+// its opens; never through a link put there meanwhile, never one that
+// waits on a FIFO.  -1 when there is none.
 int open_for_probe(const char* name, int access_flags) {
-  int fd;
-  do {
-    fd = open(name, access_flags | O_CLOEXEC | O_NOCTTY);
-  } while (fd < 0 && errno == EINTR);
+  int fd = open_name(name, access_flags | O_NOFOLLOW);
+  struct stat st;
+  if (fd >= 0 && !plain_file(fd, false, &st)) {
+    close(fd);
+    fd = -1;
+  }
   return fd;
 }
 
@@ -25,6 +31,13 @@ int open_for_probe(const char* name, int access_flags) {
 // guard keeps an open from slipping in between the look and the unlink.  A
 // look at a stale file (see kStaleFile) gives kStaleFile: the unlink, which
 // goes by name, would remove another file than the one looked at.
+//
+// Some shares refuse to unlink a file that the caller itself holds open
+// (EBUSY; a FUSE SMB client does), the probe included.  There the probe lets
+// the file go and the closed file is unlinked by name at once: an open that
+// lands in between is not seen, the narrowest window such a share leaves (it
+// keeps locks, and so share modes, to its own mount anyway).  An open that
+// stays refuses that unlink too: a sharing violation, as it should be.
 DWORD unlink_once(const char* name) {
   bool writable = true;
   int fd = open_for_probe(name, O_RDWR);
@@ -33,12 +46,17 @@ DWORD unlink_once(const char* name) {
     fd = open_for_probe(name, O_RDONLY);
   }
   DWORD error = 0;
+  bool busy = false;
   {
     ShareGuard guard(fd, writable);
     if (fd >= 0) error = guard.result() ? guard.result() : share_check_delete(fd);
-    if (!error && unlink(name) != 0) error = win_path_error_of(name, errno);
+    if (!error && unlink(name) != 0) {
+      busy = errno == EBUSY && fd >= 0;
+      if (!busy) error = win_path_error_of(name, errno);
+    }
   }
   if (fd >= 0) close(fd);
+  if (busy && unlink(name) != 0) error = win_path_error_of(name, errno);
   return error;
 }
 

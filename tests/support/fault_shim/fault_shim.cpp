@@ -10,7 +10,11 @@
 //                       the second check file that a thread other than the
 //                       main one opens under it (the lock test's partner
 //                       thread on the main thread's file)
+//   ZARN_FAULT_UNLINK_BUSY  set: unlink() of a file under it fails with EBUSY
+//                       while the calling process holds the file open, as
+//                       a FUSE SMB client (smbnetfs) refuses it
 // Without ZARN_FAULT_DIR it changes nothing.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -19,6 +23,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/syscall.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -30,6 +35,7 @@ struct Faults {
   long open_ms = 0;
   bool no_locks = false;
   bool no_second_locks = false;
+  bool unlink_busy = false;
 };
 
 // The descriptors whose lock requests fail (ZARN_FAULT_NOLCK_SECOND).
@@ -45,6 +51,7 @@ const Faults& faults() {
     if (ms != nullptr) r.open_ms = atol(ms);
     r.no_locks = getenv("ZARN_FAULT_NOLCK") != nullptr;
     r.no_second_locks = getenv("ZARN_FAULT_NOLCK_SECOND") != nullptr;
+    r.unlink_busy = getenv("ZARN_FAULT_UNLINK_BUSY") != nullptr;
     return r;
   }();
   return f;
@@ -99,6 +106,23 @@ void note_open(int fd) {
   __atomic_store_n(&refused_fds[fd], refused, __ATOMIC_RELAXED);
 }
 
+// Whether this process has a descriptor open on the file `path` names.
+bool held_open(const char* path) {
+  struct stat file;
+  if (lstat(path, &file) != 0) return false;
+  DIR* fds = opendir("/proc/self/fd");
+  if (fds == nullptr) return false;
+  bool held = false;
+  for (struct dirent* entry; !held && (entry = readdir(fds)) != nullptr;) {
+    struct stat open_file;
+    const int fd = atoi(entry->d_name);
+    held = entry->d_name[0] != '.' && fd != dirfd(fds) && fstat(fd, &open_file) == 0 &&
+           open_file.st_dev == file.st_dev && open_file.st_ino == file.st_ino;
+  }
+  closedir(fds);
+  return held;
+}
+
 template <class F>
 F next(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
@@ -110,7 +134,7 @@ mode_t mode_of(int flags, va_list args) {
 
 }  // namespace
 
-// The tool calls open() and fcntl() by these names (no 64-bit aliases on
+// The tool calls open(), fcntl() and unlink() by these names (no 64-bit aliases on
 // the 64-bit builds).
 extern "C" {
 
@@ -137,6 +161,15 @@ int fcntl(int fd, int cmd, ...) {
   }
   static const auto real = next<int (*)(int, int, ...)>("fcntl");
   return real(fd, cmd, arg);
+}
+
+int unlink(const char* path) {
+  if (faults().unlink_busy && under_share(path) && held_open(path)) {
+    errno = EBUSY;
+    return -1;
+  }
+  static const auto real = next<int (*)(const char*)>("unlink");
+  return real(path);
 }
 
 }  // extern "C"
