@@ -38,6 +38,23 @@ int open_for_probe(const char* name, int access_flags) {
 // lands in between is not seen, the narrowest window such a share leaves (it
 // keeps locks, and so share modes, to its own mount anyway).  An open that
 // stays refuses that unlink too: a sharing violation, as it should be.
+//
+// Such a client learns of a close only after close() has returned (the
+// kernel sends the release on its own time), so the probe's close, or the
+// caller's just before the deletion, may still count as an open for a few
+// milliseconds: the unlink of the closed file is retried that briefly.
+const int kBusyRetries = 200;  // 10 ms apart: two seconds at most
+const long kBusyPauseMs = 10;
+
+int unlink_closed_file(const char* name) {
+  int result = unlink(name);
+  for (int tries = 0; result != 0 && errno == EBUSY && tries < kBusyRetries; ++tries) {
+    pause_ms(kBusyPauseMs);
+    result = unlink(name);
+  }
+  return result;
+}
+
 DWORD unlink_once(const char* name) {
   bool writable = true;
   int fd = open_for_probe(name, O_RDWR);
@@ -56,7 +73,7 @@ DWORD unlink_once(const char* name) {
     }
   }
   if (fd >= 0) close(fd);
-  if (busy && unlink(name) != 0) error = win_path_error_of(name, errno);
+  if (busy && unlink_closed_file(name) != 0) error = win_path_error_of(name, errno);
   return error;
 }
 
