@@ -37,26 +37,44 @@ HANDLE open_own_check_file(const RunOptions* options, const char* folder, char n
 
 namespace {
 
-// The names a deletion pass deleted, in slot order, for message 11.  They
-// are printed after resource_lock is left: a console that blocks the
+// What a deletion pass did, in slot order: the files it deleted (message 11)
+// and those it failed to delete (error 23 and the reason), each file once.
+// They are printed after resource_lock is left: a console that blocks the
 // printing thread must never block a console control handler.
 struct DeletedFiles {
   int count;
   char names[4][261];
+  DWORD errors[4];  // 0: deleted
 };
 
 bool went_in_this_pass(const char* name, const DeletedFiles* deleted) {
   for (int i = 0; i < deleted->count; ++i) {
-    if (strcmp(deleted->names[i], name) == 0) return true;
+    if (deleted->errors[i] == 0 && strcmp(deleted->names[i], name) == 0) return true;
   }
   return false;
+}
+
+// A file tried twice in one pass (own name of one slot, partner name of the
+// other) keeps its last outcome.
+void note_deletion(DeletedFiles* deleted, const char* name, DWORD error) {
+  for (int i = 0; i < deleted->count; ++i) {
+    if (strcmp(deleted->names[i], name) == 0) {
+      deleted->errors[i] = error;
+      return;
+    }
+  }
+  if (deleted->count == 4) return;
+  memcpy(deleted->names[deleted->count], name, 261);
+  deleted->errors[deleted->count++] = error;
 }
 
 // Deletes the file that `field` names; true when it went.  The field is
 // cleared when the file went, or when `gone_is_done` and it no longer exists,
 // unless it names another file by then.  A file that went earlier in this
 // pass is not deleted again: another participant's pass may be deleting it
-// at the same moment, and Windows lets both deletions succeed.
+// at the same moment, and Windows lets both deletions succeed.  A file that
+// is already gone (a test deleted it, or never made it) leaves nothing
+// behind; any other failure is noted, as the file stays.
 bool delete_named(char* field, bool gone_is_done, DeletedFiles* deleted) {
   char name[261];
   {
@@ -70,13 +88,14 @@ bool delete_named(char* field, bool gone_is_done, DeletedFiles* deleted) {
   if (name[0] == '\0') return false;
   begin_file_call();
   const bool went = DeleteFileA(name) != FALSE;
-  const bool gone = !went && GetLastError() == ERROR_FILE_NOT_FOUND;
+  const DWORD error = went ? 0 : GetLastError();
+  const bool gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   {
     ResourceLockHold hold;
     if ((went || (gone_is_done && gone)) && strcmp(field, name) == 0) memset(field, 0, 261);
     end_file_call();
   }
-  if (went && deleted->count < 4) memcpy(deleted->names[deleted->count++], name, 261);
+  if (went || !gone) note_deletion(deleted, name, error);
   return went;
 }
 
@@ -102,7 +121,14 @@ int single_cleanup(int slot) {
   finish_slot_sync(&s);
   DeletedFiles deleted;
   delete_slot_files(&deleted);
-  for (int i = 0; i < deleted.count; ++i) report_message(kMsgDeleted, deleted.names[i]);
+  for (int i = 0; i < deleted.count; ++i) {
+    if (deleted.errors[i] == 0) {
+      report_message(kMsgDeleted, deleted.names[i]);
+    } else {
+      const ErrorInfo error{kErrDeleteFailed, static_cast<int32_t>(deleted.errors[i])};
+      report_error(&error);
+    }
+  }
   return 0;
 }
 

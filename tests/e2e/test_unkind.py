@@ -1,6 +1,7 @@
 """The single check on unkind folders: a slow share interrupted by SIGINT or
 SIGTERM at chosen moments and at random ones (seeded: ZARN_INTERRUPT_SEED),
-a share without lock support, and check-file names that grow too long once
+a share without lock support, a share that refuses to unlink a file its
+caller holds open, and check-file names that grow too long once
 the host name and process id are added.  The shares' faults come from a shim preloaded into the tool
 (tests/support/fault_shim, named by ZARN_FAULT_SHIM): POSIX build only, as
 are the console signals.
@@ -128,6 +129,19 @@ class NoLockShareTest(UnkindCase):
         self.assertEqual((zarnrun.FAILED, b""), (result.status, result.stderr))
         self.assertFoldersEmpty()
         self.assertEqual([], os.listdir(target))
+
+
+class BusyUnlinkShareTest(UnkindCase):
+    def test_files_held_open_by_the_caller_are_not_unlinked(self):
+        # Both folders on a share that refuses to unlink a file its caller
+        # still holds open (a FUSE SMB client): every deletion still goes,
+        # the report is a sound run's, line for line.
+        result = zarnrun.run(self.arguments(self.target, self.share),
+                             env=faults(self.tmp.path, ZARN_FAULT_UNLINK_BUSY="1"))
+        lines, pids, _ = zarnrun.normalise(result.stdout, self.share, self.target, "en")
+        self.assertEqual(zarnrun.golden("single.en"), lines)
+        self.assertEqual((0, b"", 1), (result.status, result.stderr, len(pids)))
+        self.assertFoldersEmpty()
 
 
 @unittest.skipIf(zarnrun.UNDER_WINE or not zarnrun.IS_ROOT,

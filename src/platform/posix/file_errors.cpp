@@ -34,6 +34,11 @@ DWORD win_error_of(int err) {
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case EAGAIN: return ERROR_LOCK_VIOLATION;
     case ETXTBSY: return ERROR_SHARING_VIOLATION;
+    // A file the share will not let go while it is open (a FUSE SMB client
+    // refuses to unlink a file its caller holds): a file server answers a
+    // Windows client's deletion of a file in use with a sharing violation,
+    // as Windows itself does for a file opened without delete sharing.
+    case EBUSY: return ERROR_SHARING_VIOLATION;
     case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
     case EFAULT: return ERROR_NOACCESS;
     default: return ERROR_GEN_FAILURE;

@@ -25,6 +25,13 @@ int open_for_probe(const char* name, int access_flags) {
 // guard keeps an open from slipping in between the look and the unlink.  A
 // look at a stale file (see kStaleFile) gives kStaleFile: the unlink, which
 // goes by name, would remove another file than the one looked at.
+//
+// Some shares refuse to unlink a file that the caller itself holds open
+// (EBUSY; a FUSE SMB client does), the probe included.  There the probe lets
+// the file go and the closed file is unlinked by name at once: an open that
+// lands in between is not seen, the narrowest window such a share leaves (it
+// keeps locks, and so share modes, to its own mount anyway).  An open that
+// stays refuses that unlink too: a sharing violation, as it should be.
 DWORD unlink_once(const char* name) {
   bool writable = true;
   int fd = open_for_probe(name, O_RDWR);
@@ -33,12 +40,17 @@ DWORD unlink_once(const char* name) {
     fd = open_for_probe(name, O_RDONLY);
   }
   DWORD error = 0;
+  bool busy = false;
   {
     ShareGuard guard(fd, writable);
     if (fd >= 0) error = guard.result() ? guard.result() : share_check_delete(fd);
-    if (!error && unlink(name) != 0) error = win_path_error_of(name, errno);
+    if (!error && unlink(name) != 0) {
+      busy = errno == EBUSY && fd >= 0;
+      if (!busy) error = win_path_error_of(name, errno);
+    }
   }
   if (fd >= 0) close(fd);
+  if (busy && unlink(name) != 0) error = win_path_error_of(name, errno);
   return error;
 }
 

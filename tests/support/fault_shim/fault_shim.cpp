@@ -6,7 +6,11 @@
 //   ZARN_FAULT_NOLCK    set: every OFD lock request (set, wait, get) on a file
 //                       under it fails with ENOLCK, as on a share without
 //                       lock support
+//   ZARN_FAULT_UNLINK_BUSY  set: unlink() of a file under it fails with EBUSY
+//                       while the calling process holds the file open, as
+//                       a FUSE SMB client (smbnetfs) refuses it
 // Without ZARN_FAULT_DIR it changes nothing.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -14,6 +18,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -24,6 +29,7 @@ struct Faults {
   size_t dir_length = 0;
   long open_ms = 0;
   bool no_locks = false;
+  bool unlink_busy = false;
 };
 
 const Faults& faults() {
@@ -34,6 +40,7 @@ const Faults& faults() {
     const char* ms = getenv("ZARN_FAULT_OPEN_MS");
     if (ms != nullptr) r.open_ms = atol(ms);
     r.no_locks = getenv("ZARN_FAULT_NOLCK") != nullptr;
+    r.unlink_busy = getenv("ZARN_FAULT_UNLINK_BUSY") != nullptr;
     return r;
   }();
   return f;
@@ -65,6 +72,23 @@ bool lock_refused(int fd, int cmd) {
   return under_share(path);
 }
 
+// Whether this process has a descriptor open on the file `path` names.
+bool held_open(const char* path) {
+  struct stat file;
+  if (lstat(path, &file) != 0) return false;
+  DIR* fds = opendir("/proc/self/fd");
+  if (fds == nullptr) return false;
+  bool held = false;
+  for (struct dirent* entry; !held && (entry = readdir(fds)) != nullptr;) {
+    struct stat open_file;
+    const int fd = atoi(entry->d_name);
+    held = entry->d_name[0] != '.' && fd != dirfd(fds) && fstat(fd, &open_file) == 0 &&
+           open_file.st_dev == file.st_dev && open_file.st_ino == file.st_ino;
+  }
+  closedir(fds);
+  return held;
+}
+
 template <class F>
 F next(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
@@ -76,7 +100,7 @@ mode_t mode_of(int flags, va_list args) {
 
 }  // namespace
 
-// The tool calls open() and fcntl() by these names (no 64-bit aliases on
+// The tool calls open(), fcntl() and unlink() by these names (no 64-bit aliases on
 // the 64-bit builds).
 extern "C" {
 
@@ -101,6 +125,15 @@ int fcntl(int fd, int cmd, ...) {
   }
   static const auto real = next<int (*)(int, int, ...)>("fcntl");
   return real(fd, cmd, arg);
+}
+
+int unlink(const char* path) {
+  if (faults().unlink_busy && under_share(path) && held_open(path)) {
+    errno = EBUSY;
+    return -1;
+  }
+  static const auto real = next<int (*)(const char*)>("unlink");
+  return real(path);
 }
 
 }  // extern "C"
