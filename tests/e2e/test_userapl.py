@@ -69,7 +69,7 @@ class Person:
 
 
 def lock_whole_file(test, path):
-    """Holds F as office suites on Linux do: a whole-file POSIX write lock."""
+    """Holds F as office suites on Linux do after saving it: a whole-file POSIX write lock."""
     fd = os.open(path, os.O_RDWR)
     test.addCleanup(os.close, fd)
     fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
