@@ -1,14 +1,17 @@
 """Real shares for the end-to-end tests, mounted by simulated hosts.
 
-The rig serves four shares that this project did not write: a GlusterFS
-volume on loopback, bindfs with and without lock forwarding, and sshfs
-through an sshd of its own.  A simulated host is a mount and UTS namespace
+The rig serves shares that this project did not write: a GlusterFS volume
+on loopback, bindfs with and without lock forwarding, sshfs through an sshd
+of its own, and a Samba share through an smbd of its own, reached with the
+FUSE client smbnetfs ("smbnetfs") or on the folder it exports ("samba", as
+the server itself or a host that mounts that folder by other means works on
+it).  A simulated host is a mount and UTS namespace
 with its own host name and its own FUSE mount of each share it uses, at the
 common path <root>/mnt/<share>, so that two hosts given the same -h and -p
 reach the same files, as two real hosts that mount one share at one place.
 
 The whole test runs in namespaces of its own (enter()): a network namespace,
-so that glusterd and sshd listen on a loopback nobody else reaches and a
+so that glusterd, sshd and smbd listen on a loopback nobody else reaches and a
 second rig on the machine cannot meet them; a PID namespace, whose end kills
 every daemon and FUSE process the rig started, however the test ends; and a
 mount namespace in which the rig's folder, /run, glusterd's state and log
@@ -16,6 +19,9 @@ folders and /etc/hosts are fresh tmpfs mounts, so nothing reaches the
 machine and nothing is left when the namespace ends.
 
 A double row runs two hosts at once: run(["hostA", "hostB"], "double", ...).
+Samba's configuration, passwords and state, and those of its clients, lie in
+the rig's folder (HOME of smbnetfs): nothing is read from or written to the
+machine's Samba folders.
 """
 
 import concurrent.futures
@@ -23,6 +29,7 @@ import os
 import shlex
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -37,9 +44,14 @@ ROOT_VARIABLE = "ZARN_RIG_ROOT"  # set inside the namespaces: the rig's folder
 SERVER = "zarnshare"  # the rig's host name, which serves the GlusterFS volume
 VOLUME = "zarnrig"
 SSH_PORT = 2222
-SHARES = ("gluster", "bindfs", "bindfs-lf", "sshfs")
+SMB_SHARE, SMB_USER, SMB_PASSWORD = "zarn", "root", "zarnrig"
+SHARES = ("gluster", "bindfs", "bindfs-lf", "sshfs", "samba", "smbnetfs")
+SERVED = {"smbnetfs": "samba"}  # smbnetfs serves the folder that Samba exports, at its place
 PROGRAMS = ("unshare", "ip", "mountpoint", "umount", "glusterd", "gluster", "glusterfs", "bindfs",
-            "sshfs", "ssh", "ssh-keygen", "/usr/sbin/sshd")
+            "sshfs", "ssh", "ssh-keygen", "/usr/sbin/sshd", "smbd", "smbpasswd", "smbnetfs")
+# The SMB client (smb_person.py) needs impacket, which Debian installs for its
+# own python3; the tests may run under another interpreter.
+SMB_PYTHONS = (sys.executable, "/usr/bin/python3")
 RIG_FAILED = 100  # a host's status when the rig, not the tool, failed
 
 HostRun = namedtuple("HostRun", "host status report stderr")
@@ -55,7 +67,7 @@ def unmet():
         os.close(os.open("/dev/fuse", os.O_RDWR))
     except OSError as e:
         return "needs /dev/fuse: %s" % e
-    missing = [p for p in PROGRAMS if not shutil.which(p)]
+    missing = [p for p in PROGRAMS if not shutil.which(p)] + ([] if smb_python() else ["impacket"])
     if missing:
         return "missing %s (scripts/test-all.sh installs them)" % " ".join(missing)
     probe = subprocess.run(["unshare", "--fork", "--pid", "--net", "--mount", "--uts", "true"],
@@ -63,6 +75,12 @@ def unmet():
     if probe.returncode != 0:
         return "cannot create namespaces: %s" % probe.stderr.decode(errors="replace").strip()
     return None
+
+
+def smb_python():
+    """An interpreter that has impacket, or None."""
+    return next((p for p in SMB_PYTHONS if shutil.which(p) and subprocess.run(
+        [p, "-c", "import impacket"], capture_output=True).returncode == 0), None)
 
 
 def enter(test_file):
@@ -106,19 +124,24 @@ class Rig:
         self.logs = os.path.join(self.root, "logs")
         self.ssh = os.path.join(self.root, "ssh")
         self.brick = os.path.join(self.root, "brick")  # GlusterFS's; never opened directly
+        self.samba = os.path.join(self.root, "samba")  # smbd's folders; HOME of its clients
+        self.smb_conf = os.path.join(self.samba, ".smb", "smb.conf")
+        self.smb_tree = os.path.join(self.root, "mnt", "smb")  # smbnetfs's servers and shares
 
     def data(self, share):
-        """The folder a FUSE share serves (GlusterFS keeps its own brick)."""
-        return os.path.join(self.root, "data", share)
+        """The folder a FUSE share serves, or Samba exports (GlusterFS keeps its own brick)."""
+        return os.path.join(self.root, "data", SERVED.get(share, share))
 
     def mount_point(self, share):
+        if SERVED.get(share, share) == "samba":  # where smbnetfs shows the share
+            return os.path.join(self.smb_tree, SERVER, SMB_SHARE)
         return os.path.join(self.root, "mnt", share)
 
     def start(self):
         for folder in (self.root, "/run", "/var/lib/glusterd", "/var/log/glusterfs"):
             sh("mount", "-t", "tmpfs", "zarn-rig", folder)
-        for folder in ["/run/gluster", "/run/sshd", self.logs, self.ssh, self.brick] + [
-                self.data(s) for s in SHARES] + [self.mount_point(s) for s in SHARES]:
+        for folder in {"/run/gluster", "/run/sshd", self.logs, self.ssh, self.brick} | {
+                self.data(s) for s in SHARES} | {self.mount_point(s) for s in SHARES}:
             os.makedirs(folder, mode=0o755)
         hosts = os.path.join(self.root, "hosts")
         with open(hosts, "w") as f:
@@ -128,6 +151,7 @@ class Rig:
         sh("ip", "link", "set", "lo", "up")
         self.start_glusterfs()
         self.start_sshd()
+        self.start_smbd()
 
     def start_glusterfs(self):
         log = os.path.join(self.logs, "glusterd.log")
@@ -158,6 +182,47 @@ class Rig:
                     % (SSH_PORT, key, os.path.join(self.ssh, "sshd.pid"),
                        os.path.join(self.ssh, "authorized_keys")))
         sh("/usr/sbin/sshd", "-f", config, "-E", os.path.join(self.logs, "sshd.log"))
+
+    def start_smbd(self):
+        """smbd in the foreground, with every folder of its own, serving
+        data("samba") to SMB_USER; smbnetfs reads the same smb.conf and its
+        own smbnetfs.conf from HOME/.smb (self.samba)."""
+        folders = {k: os.path.join(self.samba, k) for k in (
+            "lock", "state", "cache", "private", "pid", "ncalrpc")}
+        for folder in list(folders.values()) + [os.path.dirname(self.smb_conf)]:
+            os.makedirs(folder, mode=0o700)
+        with open(self.smb_conf, "w") as f:
+            f.write("[global]\n" + "".join("%s = %s\n" % item for item in [
+                ("lock directory", folders["lock"]), ("state directory", folders["state"]),
+                ("cache directory", folders["cache"]), ("private dir", folders["private"]),
+                ("pid directory", folders["pid"]), ("ncalrpc dir", folders["ncalrpc"]),
+                ("passdb backend", "tdbsam:%s/passdb.tdb" % folders["private"]),
+                ("log file", os.path.join(self.logs, "smbd.log")), ("smb ports", "445"),
+                ("interfaces", "127.0.0.1"), ("bind interfaces only", "yes"),
+                ("disable netbios", "yes"), ("load printers", "no"), ("printing", "bsd"),
+                ("printcap name", "/dev/null"), ("name resolve order", "host")])
+                + "[%s]\npath = %s\nread only = no\n" % (SMB_SHARE, self.data("samba")))
+        with open(os.path.join(os.path.dirname(self.smb_conf), "smbnetfs.conf"), "w",
+                  opener=lambda path, flags: os.open(path, flags, 0o600)) as f:
+            f.write('smb_query_browsers "false"\nhost "%s" visible=true\nauth "%s" "%s" "%s"\n'
+                    % (SERVER, SERVER, SMB_USER, SMB_PASSWORD))
+        subprocess.run(["smbpasswd", "-c", self.smb_conf, "-a", "-s", SMB_USER], check=True,
+                       input=("%s\n" % SMB_PASSWORD * 2).encode(), capture_output=True)
+        # A session of its own: smbd ends by signalling its process group,
+        # which would otherwise reach the rig's caller outside the namespace.
+        self.smbd = subprocess.Popen(["smbd", "--foreground", "--no-process-group",
+                                      "--configfile=" + self.smb_conf], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+
+        def listening():
+            with socket.socket() as s:
+                return s.connect_ex(("127.0.0.1", 445)) == 0
+        zarnrun.wait_until(listening, "smbd listens", 60, 0.1)
+
+    def smb_person(self, case):
+        """An SMB client on the share (smb_person.py), for the test `case`."""
+        return SmbPerson(case, self.data("samba"))
 
     def stop(self):
         """Ends every other process of the namespace (daemons, FUSE processes,
@@ -196,34 +261,44 @@ class Rig:
                 found.append(int(entry))
         return found
 
-    def mount_command(self, share, host):
+    def mounts(self, share, host):
+        """The mounts that give a host `share` at its mount point, in order:
+        each as its command and the point it mounts."""
         mount_point = self.mount_point(share)
         if share == "gluster":
-            return ["glusterfs", "--volfile-server=" + SERVER, "--volfile-id=" + VOLUME,
-                    "--log-file=%s/glusterfs.%s.log" % (self.logs, host), mount_point]
+            return [(["glusterfs", "--volfile-server=" + SERVER, "--volfile-id=" + VOLUME,
+                      "--log-file=%s/glusterfs.%s.log" % (self.logs, host), mount_point],
+                     mount_point)]
         if share == "bindfs":
-            return ["bindfs", self.data(share), mount_point]
+            return [(["bindfs", self.data(share), mount_point], mount_point)]
         if share == "bindfs-lf":
-            return ["bindfs", "--enable-lock-forwarding", "--multithreaded", self.data(share),
-                    mount_point]
-        return ["sshfs", "-p", str(SSH_PORT), "-o",
-                "IdentityFile=%s/user_key,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
-                "BatchMode=yes" % self.ssh, "root@127.0.0.1:" + self.data(share), mount_point]
+            return [(["bindfs", "--enable-lock-forwarding", "--multithreaded", self.data(share),
+                      mount_point], mount_point)]
+        if share == "samba":
+            return [(["mount", "--bind", self.data(share), mount_point], mount_point)]
+        if share == "smbnetfs":
+            return [(["env", "HOME=" + self.samba, "smbnetfs", "-o", "nonempty", self.smb_tree],
+                     self.smb_tree)]
+        return [(["sshfs", "-p", str(SSH_PORT), "-o",
+                  "IdentityFile=%s/user_key,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
+                  "BatchMode=yes" % self.ssh, "root@127.0.0.1:" + self.data(share), mount_point],
+                 mount_point)]
 
     def host(self, host, shares, folders, command):
         """Starts `command` on a simulated host that mounts `shares` and
         makes `folders` in them; it unmounts when the command ends."""
         q = shlex.quote
-        mounts = " ".join(q(self.mount_point(s)) for s in shares)
+        mounts = [(share, mount, point) for share in shares
+                  for mount, point in self.mounts(share, host)]
         log = q(os.path.join(self.logs, "mount.%s.log" % host))
         script = ['fail() { echo "rig: %s: $*" >&2; exit %d; }' % (host, RIG_FAILED),
                   "hostname %s" % q(host),
-                  "unmount() { for m in %s; do umount $m || umount -l $m; done; }" % mounts,
+                  "unmount() { for m in %s; do umount $m || umount -l $m; done; }" % " ".join(
+                      q(point) for _, _, point in reversed(mounts)),
                   "trap unmount EXIT"]
-        for share in shares:
+        for share, mount, point in mounts:
             script.append("%s >>%s 2>&1 && mountpoint -q %s || fail 'cannot mount %s'" % (
-                " ".join(map(q, self.mount_command(share, host))), log,
-                q(self.mount_point(share)), share))
+                " ".join(map(q, mount)), log, q(point), share))
         script += ["mkdir -p %s || fail 'cannot make the folders'" % " ".join(map(q, folders)),
                    '"$@"']
         return subprocess.Popen(
@@ -238,9 +313,11 @@ class Rig:
             raise RuntimeError(err.decode(errors="replace") + self.log_tail("mount.%s.log" % host))
         return proc.returncode, out, err
 
-    def run(self, hosts, mode, h, p, row, timeout=None):
+    def run(self, hosts, mode, h, p, row, timeout=None, via=None):
         """Runs the tool with -m `mode` on each simulated host at once, with
-        -h on share `h` and -p on share `p` (folders of their own for `row`).
+        -h on share `h` and -p on share `p` (folders of their own for `row`);
+        a host named in `via` reaches both through the share given there,
+        which serves the same folder at the same place.
         Returns a HostRun per host, and what the runs left in the folders,
         as a further host sees it once they all ended."""
         folders = [os.path.join(self.mount_point(h), row, "h"),
@@ -249,7 +326,8 @@ class Rig:
         if timeout:
             args += ["-t", str(timeout)]
         shares = sorted({h, p})
-        started = [(host, self.host(host, shares, folders, [zarnrun.EXE] + args)) for host in hosts]
+        started = [(host, self.host(host, [via[host]] if host in (via or {}) else shares, folders,
+                                    [zarnrun.EXE] + args)) for host in hosts]
         # Every host's output is read while they all run: a host whose pipe
         # filled up would stop in the middle of a step, its partner waiting.
         with concurrent.futures.ThreadPoolExecutor(len(started)) as pool:
@@ -265,7 +343,7 @@ class Rig:
 
     def wait_unmounted(self):
         """The FUSE processes of the hosts end once their mounts are gone."""
-        clients = ("bindfs", "sshfs", "glusterfs", "ssh")
+        clients = ("bindfs", "sshfs", "glusterfs", "ssh", "smbnetfs")
         zarnrun.wait_until(lambda: not self.processes(clients), "the FUSE processes end", 30, 0.1)
 
     def log_tail(self, name):
@@ -274,3 +352,36 @@ class Rig:
                 return "\n" + "".join(f.readlines()[-20:])
         except OSError:
             return ""
+
+
+class SmbPerson:
+    """A Windows program at an SMB client of the rig's Samba share
+    (smb_person.py), with the interface of the scripted person of the
+    linkage check: do(command, path) for a path in data("samba")."""
+
+    def __init__(self, case, exported):
+        self.exported = exported
+        self.proc = subprocess.Popen(
+            [smb_python(), os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                        "smb_person.py"), SERVER, SMB_SHARE, SMB_USER,
+             SMB_PASSWORD], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        case.addCleanup(self.end)
+
+    def do(self, command, *paths):
+        """0, or the name of the NTSTATUS that refused it."""
+        self.proc.stdin.write(" ".join([command] + [
+            os.path.relpath(p, self.exported) for p in paths]) + "\n")
+        self.proc.stdin.flush()
+        answer = self.proc.stdout.readline().strip()
+        return int(answer) if answer.isdigit() else answer
+
+    def end(self):
+        """Closes what it holds; how many files its watch opened."""
+        if self.proc.stdin.closed:
+            return None
+        self.proc.stdin.close()
+        opened = self.proc.stdout.read().strip()
+        self.proc.stdout.close()
+        if self.proc.wait(60) != 0:
+            raise RuntimeError("smb_person.py ended with %d" % self.proc.returncode)
+        return int(opened)

@@ -11,7 +11,11 @@ each mount to itself, like a share mounted without lock support; one process
 sees correct locks, but they do not cross hosts.  "bindfs-lf" forwards locks
 to the folder it serves, where one process holds them all: locks cross
 mounts, but two handles of one mount never conflict.  "sshfs" behaves as
-bindfs.
+bindfs.  "smbnetfs" reaches a Samba share through a FUSE client that keeps
+locks and share modes to its mount, as bindfs does; "samba" is the folder
+that Samba exports, as a host that works on it directly sees it.  The last
+rows put an SMB client, as a Windows program would be, beside the tool on
+the exported folder (smb_person.py).
 """
 
 import os
@@ -21,13 +25,14 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
+import test_userapl  # noqa: E402
 import zarnrun  # noqa: E402
 
 BROKEN_SHARE_LIMIT = 10  # -t on the broken shares: their waits run to the limit
 
 # Report titles and error texts, as the English report prints them.
 TARGETS = {"Test for the path of environment settings shared by ZARFO products": "-h",
-           "Test for the path to be checked": "-p"}
+           "Test for the path to be checked": "-p", "Test for the file to be checked": "-f"}
 OPENING = "File open processing"
 LOCKING = "Byte range locking"
 EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT = ("Obtain an exclusive lock on an area where an exclusive lock is "
@@ -47,7 +52,10 @@ CODES = {"Failed to release the lock.": 10,
          "already been placed, which should not have been possible.": 19,
          "The processing waiting time exceeded the timeout time.": 22,
          "Failed to delete the file in the path to be checked.": 23,
-         "The process on the remote host has already ended.": 24}
+         "The process on the remote host has already ended.": 24,
+         "The file to be checked could be opened, which should not have been possible.": 28}
+OPENED_BY_THE_APPLICATION = ("Open, from the tool with the setting in which a file is not shared, "
+                             "the file that was opened by an external application")
 
 GROUP = re.compile(r' *Test (?:Operation|Check target|Processing type|Processing) "(.*)" '
                    r'(?:will now start\. |finished\. \.\.\. \[ (OK|NG) \])\r\n')
@@ -142,6 +150,13 @@ class SingleRowTest(unittest.TestCase):
         self.check(h="bindfs-lf", p="bindfs-lf", ng={("-h", LOCKING): [22]}, targets=("-h",),
                    timeout=BROKEN_SHARE_LIMIT)
 
+    def test_smbnetfs_for_both(self):
+        # As bindfs: the kernel keeps the locks and share markers of the one
+        # mount, and its handles see each other's.  Deleting needs the tool
+        # to close its own handles of a file first (smbnetfs refuses to
+        # unlink a file its caller holds open).
+        self.check(h="smbnetfs", p="smbnetfs")
+
     def test_glusterfs_and_lock_forwarding_bindfs(self):
         # The threads pair on -h's sound master file; their check files are
         # on -p, where their handles never conflict.  In the exclusive lock
@@ -179,12 +194,12 @@ class DoubleRowTest(unittest.TestCase):
     two hosts through the master file in -h."""
     maxDiff = None
 
-    def check(self, h, p, single=phase(), mutual=phase(), timeout=None):
+    def check(self, h, p, single=phase(), mutual=phase(), timeout=None, via=None):
         """Runs `-m double` on hostA and hostB at once, with -h on share `h`
-        and -p on share `p`; expects of each host the verdicts `single` and
-        `mutual` (phase(), or NOT_RUN), and nothing left."""
+        and -p on share `p` (or as `via` says); expects of each host the
+        verdicts `single` and `mutual` (phase(), or NOT_RUN), and nothing left."""
         runs, left = rig_started.run(["hostA", "hostB"], "double", h, p, self._testMethodName,
-                                     timeout)
+                                     timeout, via)
         expected = [single] + ([mutual] if mutual is not NOT_RUN else [])
         failed = expected != [phase(), phase()]
         for run in runs:
@@ -209,6 +224,18 @@ class DoubleRowTest(unittest.TestCase):
         # As bindfs: locks do not cross mounts.
         self.check(h="sshfs", p="sshfs", mutual=phase({("-h", OPENING): [22]}, ["-h"]),
                    timeout=BROKEN_SHARE_LIMIT)
+
+    def test_smbnetfs_for_both(self):
+        # As bindfs: smbnetfs passes no lock to Samba.
+        self.check(h="smbnetfs", p="smbnetfs", mutual=phase({("-h", OPENING): [22]}, ["-h"]),
+                   timeout=BROKEN_SHARE_LIMIT)
+
+    def test_exported_folder_and_smbnetfs(self):
+        # hostA's locks stay in the server's kernel, which Samba consults for
+        # its own clients only; hostB's stay in its smbnetfs mount.  As
+        # bindfs: the hosts never meet.
+        self.check(h="smbnetfs", p="smbnetfs", mutual=phase({("-h", OPENING): [22]}, ["-h"]),
+                   timeout=BROKEN_SHARE_LIMIT, via={"hostA": "samba"})
 
     def test_glusterfs_and_bindfs(self):
         # The hosts pair on -h's sound master file, and every test of -h
@@ -239,6 +266,47 @@ class DoubleRowTest(unittest.TestCase):
         self.check(h="gluster", p="bindfs-lf",
                    single=phase(GRANTED_TWICE_ON_P),
                    timeout=BROKEN_SHARE_LIMIT)
+
+
+class SmbClientRowTest(unittest.TestCase):
+    """The tool on the folder that Samba exports, with an SMB client beside
+    it that opens the tool's files as a Windows program would."""
+    maxDiff = None
+
+    def test_linkage_check_with_an_smb_client(self):
+        # The person at the SMB client opens F in turn 1, creates it in turn
+        # 2; in turn 3 its open succeeds (Samba does not see the tool's
+        # unshared open on the folder); in turn 4 it holds F:
+        # - with share access 0, which Samba keeps among its own clients:
+        #   the tool's unshared open succeeds, 48 NG with 28;
+        # - shared, with a lock over the whole range, which Samba takes as a
+        #   POSIX lock in the folder: the tool counts it as an open that
+        #   shares nothing, 48 OK.
+        # F, the person's, stays, as after every linkage check.
+        for holds, ng in (("deny", {("-f", OPENED_BY_THE_APPLICATION): [28]}), ("lock", {})):
+            with self.subTest(holds=holds):
+                folder = os.path.join(rig_started.data("samba"), "userapl-" + holds)
+                os.makedirs(folder)
+                report, _, status = test_userapl.converse(
+                    self, ["-f", os.path.join(folder, "F.txt")], folder,
+                    {test_userapl.CANNOT_OPEN: ("open", 0), test_userapl.HOLD: (holds, 0)},
+                    person=rig_started.smb_person(self))
+                self.assertEqual(phase(ng, ["-f"]), verdict("".join(report).encode()))
+                self.assertEqual((zarnrun.FAILED if ng else 0, ["F.txt"]),
+                                 (status, os.listdir(folder)))
+
+    def test_single_check_beside_an_smb_client(self):
+        # The client opens every check file with share access 0 as it
+        # appears.  Samba keeps that among its clients: the tool, on the
+        # folder, opens, locks and deletes as if alone, and every group is OK.
+        person = rig_started.smb_person(self)
+        row = self._testMethodName
+        self.assertEqual(0, person.do("watch", *(
+            os.path.join(rig_started.data("samba"), row, folder) for folder in ("h", "p"))))
+        (run,), left = rig_started.run(["hostA"], "single", "samba", "samba", row)
+        self.assertEqual(phase(), verdict(run.report))
+        self.assertEqual((0, b"", []), (run.status, run.stderr, left))
+        self.assertGreater(person.end(), 0)  # files it held unshared while the tool used them
 
 
 if __name__ == "__main__":

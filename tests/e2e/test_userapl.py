@@ -34,17 +34,18 @@ SYSTEM_TEXT = {  # the system's texts of errors 2 and 32: Wine's, or the POSIX l
 WAITING = ("        Processing waits until the external application synchronization file is "
            "deleted.\r\n")
 EXCLUSIVE_OPEN = "        The file to be checked will now be exclusively opened. (%s)\r\n"
+CANNOT_OPEN = ("Make sure that the file to be checked cannot be opened by using an external "
+               "application.")
+HOLD = "Open the file to be checked by using an external application."
 # What the person does for each of the tool's instructions, and what the
 # file interface must answer: 0 done, or the Windows error number.
 ASKED = {
     "Make sure that a file that was created by the tool and that is to be checked can be opened "
     "from an external application.": ("open", 0),
     "Create a file to be checked by using an external application.": ("create", 0),
-    "Make sure that the file to be checked cannot be opened by using an external application.":
-        ("open", 32),  # the tool holds F unshared
-    "Open the file to be checked by using an external application.": ("hold", 0),
+    CANNOT_OPEN: ("open", 32),  # the tool holds F unshared
+    HOLD: ("hold", 0),
 }
-HOLD = "Open the file to be checked by using an external application."
 NG = ['  Test Check target "Test for the file to be checked" finished. ... [ NG ]',
       'Test Operation "External application linkage check" finished. ... [ NG ]']
 
@@ -68,48 +69,51 @@ class Person:
 
 
 def lock_whole_file(test, path):
-    """Holds F as office suites on Linux do: a whole-file POSIX write lock."""
+    """Holds F as office suites on Linux do after saving it: a whole-file POSIX write lock."""
     fd = os.open(path, os.O_RDWR)
     test.addCleanup(os.close, fd)
     fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
     return 0
 
 
+def converse(case, args, folder, answers, interrupt_at=None, cwd=None, person=None):
+    """Runs the tool and plays the person: at each wait, the action that
+    `answers` gives for the instruction printed last (else the one of
+    ASKED), then the signal file deleted, by `person` (the scripted person
+    when None); with `answers` None nobody answers at all.  With
+    `interrupt_at`, SIGINT at that wait instead.
+    Returns the report lines, the time each was read, and the exit status."""
+    signal_file = os.path.join(folder, "ZARSTOP.stop")
+    f = os.path.join(folder, "F.txt")
+    if person is None and answers is not None:
+        person = Person(case)
+    proc = zarnrun.start(case, ["-m", "userapl", "-t", "10"] + args, subprocess.PIPE, cwd=cwd)
+    lines, times, asked, waits = [], [], None, 0
+    for raw in iter(proc.stdout.readline, b""):
+        lines.append(raw.decode("utf-8"))
+        times.append(time.monotonic())
+        asked = next((text for text in ASKED if lines[-1][8:].startswith(text)), asked)
+        if lines[-1] != WAITING:
+            continue
+        waits += 1
+        case.assertTrue(os.path.isfile(signal_file), "no signal file at wait %d" % waits)
+        if waits == interrupt_at:
+            proc.send_signal(signal.SIGINT)
+        elif person is not None:
+            command, answer = answers.get(asked, ASKED[asked])
+            done = command(case, f) if callable(command) else person.do(command, f)
+            case.assertEqual(answer, done, "%s at wait %d" % (command, waits))
+            case.assertEqual(0, person.do("delete", signal_file))
+    status = proc.wait(60)
+    times.append(time.monotonic())  # the end of the process
+    case.assertEqual(b"", proc.stderr.read())
+    return lines, times, status
+
+
 class LinkageCheckTest(zarnrun.Case):
     def golden(self, shown_f, shown_s):
         return [line.replace("<F>", shown_f).replace("<S>", shown_s)
                 .replace("<SHARING>", SYSTEM_TEXT[32]) for line in zarnrun.golden("userapl.en")]
-
-    def converse(self, args, folder, answers, interrupt_at=None, cwd=None):
-        """Runs the tool and plays the person: at each wait, the action that
-        `answers` gives for the instruction printed last (else the one of
-        ASKED), then the signal file deleted; with `answers` None nobody
-        answers at all.  With `interrupt_at`, SIGINT at that wait instead.
-        Returns the report lines, the time each was read, and the exit status."""
-        signal_file = os.path.join(folder, "ZARSTOP.stop")
-        f = os.path.join(folder, "F.txt")
-        person = Person(self) if answers is not None else None
-        proc = zarnrun.start(self, ["-m", "userapl", "-t", "10"] + args, subprocess.PIPE, cwd=cwd)
-        lines, times, asked, waits = [], [], None, 0
-        for raw in iter(proc.stdout.readline, b""):
-            lines.append(raw.decode("utf-8"))
-            times.append(time.monotonic())
-            asked = next((text for text in ASKED if lines[-1][8:].startswith(text)), asked)
-            if lines[-1] != WAITING:
-                continue
-            waits += 1
-            self.assertTrue(os.path.isfile(signal_file), "no signal file at wait %d" % waits)
-            if waits == interrupt_at:
-                proc.send_signal(signal.SIGINT)
-            elif person is not None:
-                command, answer = answers.get(asked, ASKED[asked])
-                done = command(self, f) if callable(command) else person.do(command, f)
-                self.assertEqual(answer, done, "%s at wait %d" % (command, waits))
-                self.assertEqual(0, person.do("delete", signal_file))
-        status = proc.wait(60)
-        times.append(time.monotonic())  # the end of the process
-        self.assertEqual(b"", proc.stderr.read())
-        return lines, times, status
 
     def test_persons(self):
         # Table: the person, group 48's error line (None: the golden report),
@@ -135,7 +139,7 @@ class LinkageCheckTest(zarnrun.Case):
                 cwd = None  # elsewhere: the signal file goes beside F, not into the current folder
                 if name == "sound":
                     f, s, cwd = "F.txt", "ZARSTOP.stop", folder
-                report, _, got_status = self.converse(["-f", f], folder, answers, cwd=cwd)
+                report, _, got_status = converse(self, ["-f", f], folder, answers, cwd=cwd)
                 expected = self.golden(f, s)
                 if error_line is not None:  # group 48 NG from its error line on
                     at = len(expected) - 1 - expected[::-1].index(EXCLUSIVE_OPEN % f)
@@ -153,7 +157,7 @@ class LinkageCheckTest(zarnrun.Case):
         # The first wait ends after -t: the tool deletes the signal file, then F.
         folder = self.tmp.mkdir("share")
         f, s = os.path.join(folder, "F.txt"), os.path.join(folder, "ZARSTOP.stop")
-        report, times, status = self.converse(["-f", f], folder, None)
+        report, times, status = converse(self, ["-f", f], folder, None)
         golden = self.golden(f, s)
         first_wait = golden.index(WAITING)
         self.assertEqual(golden[:first_wait + 1] + [line + "\r\n" for line in [
@@ -178,7 +182,7 @@ class LinkageCheckTest(zarnrun.Case):
             with self.subTest(wait=wait):
                 folder = self.tmp.mkdir("at%d" % wait)
                 f, s = os.path.join(folder, "F.txt"), os.path.join(folder, "ZARSTOP.stop")
-                report, times, status = self.converse(["-f", f], folder, {}, interrupt_at=wait)
+                report, times, status = converse(self, ["-f", f], folder, {}, interrupt_at=wait)
                 golden = self.golden(f, s)
                 waits = [i for i, line in enumerate(golden) if line == WAITING]
                 self.assertEqual(golden[:waits[wait - 1] + 1], report)
