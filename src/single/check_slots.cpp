@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "base/interrupts.h"
 #include "base/process_end.h"
 #include "fileops/check_name.h"
 #include "fileops/fileops.h"
@@ -18,12 +19,12 @@ uint32_t interrupt_count = 0;
 void enter_slot_test() {
   prepare_slot(&check_slots[0]);
   enter_working_frame();
-  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+  register_interrupt_cleanup(single_ctrl_handler);
 }
 
 void leave_slot_test() {
   single_cleanup(0);
-  SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+  unregister_interrupt_cleanup(single_ctrl_handler);
   leave_working_frame();
 }
 

@@ -5,6 +5,7 @@
 // wait_for_sync_file_deletion.
 #include <string.h>
 
+#include "base/interrupts.h"
 #include "base/process_end.h"
 #include "base/scope_guard.h"
 #include "fileops/fileops.h"
@@ -148,10 +149,10 @@ int run_external_application_check(const RunOptions* options) {
   // A working thread before the handler can come: an interrupt stops this
   // thread before its clean-up looks for the synchronisation file.
   enter_working_frame();
-  SetConsoleCtrlHandler(userapl_ctrl_handler, TRUE);
+  register_interrupt_cleanup(userapl_ctrl_handler);
   ScopeGuard end([] {
     userapl_cleanup();
-    SetConsoleCtrlHandler(userapl_ctrl_handler, FALSE);
+    unregister_interrupt_cleanup(userapl_ctrl_handler);
     leave_working_frame();
   });
 

@@ -22,11 +22,11 @@ TEST(Report, CatalogueHasEveryIdAndCode) {
     EXPECT_STREQ("", message_text(0));
     for (int id = 1; id < 112; ++id) EXPECT_EQ(language == kEnglish, ascii(message_text(id))) << id;
     for (int64_t code = 4; code <= 33; ++code) {
-      ASSERT_NE(nullptr, error_text(code)) << code;
-      EXPECT_EQ(language == kEnglish, ascii(error_text(code))) << code;
+      ASSERT_NE(nullptr, error_text(code, language)) << code;
+      EXPECT_EQ(language == kEnglish, ascii(error_text(code, language))) << code;
     }
     for (int64_t code : {INT64_C(-1), INT64_C(0), INT64_C(3), INT64_C(34), INT64_C(0x100000004)})
-      EXPECT_EQ(nullptr, error_text(code)) << code;
+      EXPECT_EQ(nullptr, error_text(code, language)) << code;
   }
 }
 
