@@ -8,6 +8,7 @@
 #include "base/process_end.h"
 #include "fileops/check_name.h"
 #include "fileops/fileops.h"
+#include "report/json_report.h"
 #include "report/report.h"
 
 CheckFileSlot check_slots[2] = {
@@ -72,6 +73,7 @@ bool delete_named(char* field, bool gone_is_done, DeletedFiles* deleted) {
   begin_file_call();
   const bool went = DeleteFileA(name) != FALSE;
   const bool gone = !went && GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (!went) note_left_behind(name);
   {
     ResourceLockHold hold;
     if ((went || (gone_is_done && gone)) && strcmp(field, name) == 0) memset(field, 0, 261);

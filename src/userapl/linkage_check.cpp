@@ -10,6 +10,7 @@
 #include "base/scope_guard.h"
 #include "fileops/fileops.h"
 #include "report/catalogue.h"
+#include "report/json_report.h"
 #include "report/report.h"
 #include "userapl/app_sync_file.h"
 #include "userapl/userapl.h"
@@ -48,7 +49,11 @@ int app_opens_tools_file(const RunOptions* options, ErrorInfo* error) {
   report_message(kMsgCheckOpenableFromApp, target);
   say(kMsgCloseAfterCheck);
   const int waited = wait_for_sync_file_deletion(options, error);
-  if (DeleteFileA(target)) report_message(kMsgTargetFileDeleted, target);
+  if (DeleteFileA(target)) {
+    report_message(kMsgTargetFileDeleted, target);
+  } else {
+    note_left_behind(target);
+  }
   if (waited != 0) group.result = kResultAborted;
   return group.result;
 }
