@@ -92,6 +92,9 @@ TEST(Files, MoveFileExReplacesTheTargetWhole) {
   };
   std::ofstream(from, std::ios::binary) << "new";
   for (const auto& r : refused) {
+    // Wine deviation: the read-only attribute is left to the Unix permissions,
+    // which do not stop root (as in ReadOnlyFileRefusesWritingAndDeletion).
+    if (r.target == read_only && on_wine()) continue;
     EXPECT_EQ(r.error, error_of(MoveFileExA(from.c_str(), r.target.c_str(), r.flags))) << r.target;
   }
   EXPECT_EQ("old", read_file(to));
