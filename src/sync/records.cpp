@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "base/process_end.h"
-#include "report/json_report.h"
 #include "sync/master_file.h"
 
 namespace {
@@ -87,8 +86,8 @@ bool release_and_close(SyncState* state) {
 // with delete sharing).  The master file goes first, so a party that sees the
 // end-wait file gone knows the master file is gone too.
 void delete_sync_files(const SyncState* state) {
-  if (!DeleteFileA(state->master_name)) note_left_behind(state->master_name);
-  if (!DeleteFileA(state->endwait_name)) note_left_behind(state->endwait_name);
+  DeleteFileA(state->master_name);
+  DeleteFileA(state->endwait_name);
 }
 
 }  // namespace
