@@ -5,10 +5,13 @@
 # ones), each the median of the runs; then the pauses of the polls of a run
 # by length, and those of the main thread in total, the floor of its wall
 # time; then how long each rendezvous took.
-#   bench/single_run.sh <zarntwchk> [N]
+# Further arguments go to every run (-j file.json, say).
+#   bench/single_run.sh <zarntwchk> [N [arguments...]]
 set -eu
 exe=$1
 n=${2:-5}
+shift
+[ $# -gt 0 ] && shift
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/P" "$work/H"
@@ -19,11 +22,11 @@ i=0
 while [ "$i" -lt "$n" ]; do
   i=$((i + 1))
   /usr/bin/time -f "%e %U %S %M" -o "$work/time.$i" \
-    "$exe" -m single -p "$work/P" -h "$work/H" > "$work/out.$i" || echo "run $i: exit status $?"
+    "$exe" -m single -p "$work/P" -h "$work/H" "$@" > "$work/out.$i" || echo "run $i: exit status $?"
   strace -f -c -o "$work/calls.$i" -e trace=%file,%desc \
-    "$exe" -m single -p "$work/P" -h "$work/H" > /dev/null || true
+    "$exe" -m single -p "$work/P" -h "$work/H" "$@" > /dev/null || true
   strace -f -o "$work/sleeps.$i" -e trace=clock_nanosleep \
-    "$exe" -m single -p "$work/P" -h "$work/H" > /dev/null || true
+    "$exe" -m single -p "$work/P" -h "$work/H" "$@" > /dev/null || true
 done
 
 wall=$(cat "$work"/time.* | awk '{ print $1 }' | median)

@@ -25,6 +25,7 @@ struct RunOptions {
   char target_file[260]; // -f
   int32_t timeout_sec;   // -t: 10 to 600, 30 when absent
   char log_file[260];    // -o; empty for the console
+  char json_file[260];   // -j; empty when no JSON report is wanted
 };
 
 #endif

@@ -8,9 +8,9 @@
 
 const char usage_text[] =
     "usage:\r\n"
-    "zarntwchk -m single -p targetpath -h zarsharepath [-o logfile] [-t timeout]\r\n"
-    "zarntwchk -m double -p targetpath -h zarsharepath [-o logfile] [-t timeout]\r\n"
-    "zarntwchk -m userapl -f targetfile [-o logfile] [-t timeout]";
+    "zarntwchk -m single -p targetpath -h zarsharepath [-o logfile] [-j jsonfile] [-t timeout]\r\n"
+    "zarntwchk -m double -p targetpath -h zarsharepath [-o logfile] [-j jsonfile] [-t timeout]\r\n"
+    "zarntwchk -m userapl -f targetfile [-o logfile] [-j jsonfile] [-t timeout]";
 
 namespace {
 
@@ -37,7 +37,7 @@ int32_t to_int32(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-// -p, -h, -f, -o: a repetition is known by the field already holding text.
+// -p, -h, -f, -o, -j: a repetition is known by the field already holding text.
 bool set_path(char* field, const char* value) {
   if (field[0] != '\0' || strlen(value) > kMaxPathChars) return false;
   memcpy(field, value, strlen(value) + 1);
@@ -74,6 +74,7 @@ int parse_command_line(int argc, char** argv, RunOptions* options) {
       case 'h': accepted = set_path(options->share_path, value); break;
       case 'f': accepted = set_path(options->target_file, value); break;
       case 'o': accepted = set_path(options->log_file, value); break;
+      case 'j': accepted = set_path(options->json_file, value); break;
       case 't':
         accepted = timeout == nullptr;
         if (accepted) timeout = value;

@@ -6,6 +6,7 @@
 #include "base/process_end.h"
 #include "driver/driver.h"
 #include "platform/win32.h"
+#include "report/json_report.h"
 #include "report/report.h"
 
 namespace {
@@ -72,6 +73,11 @@ int validate_options(RunOptions* options) {
   if (options->log_file[0] != '\0') {
     if (!probe_log_file(options->log_file)) return refuse(kMsgLogFileFailed);
     memcpy(log_path, options->log_file, strlen(options->log_file) + 1);
+  }
+  // The JSON report replaces its file at the end; a file that could not be
+  // written then is refused now, as the log file is.
+  if (options->json_file[0] != '\0' && json_report_probe(options->json_file) != 0) {
+    return refuse(kMsgJsonFileFailed);
   }
 
   output_enabled = 1;

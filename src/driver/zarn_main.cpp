@@ -9,6 +9,7 @@
 #include "base/process_end.h"
 #include "driver/driver.h"
 #include "platform/win32.h"
+#include "report/json_report.h"
 #include "report/report.h"
 
 namespace {
@@ -29,6 +30,8 @@ int zarn_main(int argc, char** argv) {
 
   if (parse_command_line(argc, argv, &options) != 0) return -1;
   if (validate_options(&options) != 0) return -1;
+  json_report_begin(&options);
+  arm_interrupt_path();
 
   int result = kResultAborted;
   switch (options.mode) {
@@ -37,6 +40,7 @@ int zarn_main(int argc, char** argv) {
     case kModeUserApl: result = run_userapl_plan(&options); break;
     default: break;
   }
+  json_report_finish(result);
   // After an abort a test's thread may still be running (a partner thread
   // that did not end in time) and may yet take resource_lock: leave it to
   // the end of the process then.

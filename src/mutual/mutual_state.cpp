@@ -7,6 +7,7 @@
 
 #include "base/process_end.h"
 #include "fileops/check_name.h"
+#include "report/json_report.h"
 #include "report/report.h"
 
 MutualTestState mutual_state = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, {0}, {0}, nullptr};
@@ -30,6 +31,7 @@ bool delete_named_file(char* field, char (&name)[261]) {
     memset(field, 0, sizeof name);
   }
   const bool went = name[0] != '\0' && DeleteFileA(name) != FALSE;
+  if (name[0] != '\0' && !went) note_left_behind(name);
   end_file_call();
   return went;
 }

@@ -7,6 +7,7 @@
 
 #include "base/process_end.h"
 #include "fileops/fileops.h"
+#include "report/json_report.h"
 #include "report/report.h"
 
 void prepare_slot(CheckFileSlot* slot) {
@@ -99,6 +100,7 @@ void finish_slot_deletions(CheckFileSlot* const* slots, int count, DeletionBatch
   for (int d = 0; d < batch->count; ++d) {
     const Deletion& deletion = batch->deletions[d];
     const bool gone = deletion.went || deletion.error == ERROR_FILE_NOT_FOUND;
+    if (!deletion.went) note_left_behind(deletion.name);
     for (int i = 0; i < count; ++i) {
       CheckFileSlot* slot = slots[i];
       if (deletion.went && strcmp(slot->own_file_name, deletion.name) == 0) {

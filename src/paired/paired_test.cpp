@@ -1,6 +1,7 @@
 // The frame of a test between two parties.
 #include "paired/paired_test.h"
 
+#include "base/interrupts.h"
 #include "base/process_end.h"
 #include "report/report.h"
 #include "sync/sync.h"
@@ -24,11 +25,11 @@ SyncState* enter_paired_test(const RunOptions* options, const PairedFrame& frame
   report_line(message_text(kMsgSyncInitializing));
   // The handler is registered before the set-up hands the record over.
   enter_working_frame();
-  SetConsoleCtrlHandler(frame.ctrl_handler, TRUE);
+  register_interrupt_cleanup(frame.ctrl_handler);
   SyncState* sync = sync_setup(frame.sync_mode, options->share_path, options->timeout_sec,
                                keep_in_slot, &frame);
   if (sync == nullptr) {
-    SetConsoleCtrlHandler(frame.ctrl_handler, FALSE);
+    unregister_interrupt_cleanup(frame.ctrl_handler);
     leave_working_frame();
   }
   return sync;
@@ -36,6 +37,6 @@ SyncState* enter_paired_test(const RunOptions* options, const PairedFrame& frame
 
 void leave_paired_test(const PairedFrame& frame, int32_t role) {
   frame.cleanup(role);  // ends the synchronisation: the record is not used after this
-  SetConsoleCtrlHandler(frame.ctrl_handler, FALSE);
+  unregister_interrupt_cleanup(frame.ctrl_handler);
   leave_working_frame();
 }

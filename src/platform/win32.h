@@ -125,6 +125,7 @@ typedef enum _COMPUTER_NAME_FORMAT {
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define LOCKFILE_FAIL_IMMEDIATELY 0x1u
 #define LOCKFILE_EXCLUSIVE_LOCK 0x2u
+#define MOVEFILE_REPLACE_EXISTING 0x1u
 
 // Error numbers (GetLastError).
 #define ERROR_SUCCESS 0u
@@ -202,6 +203,9 @@ BOOL FlushFileBuffers(HANDLE file);
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD method);
 BOOL DeleteFileA(LPCSTR name);
 DWORD GetFileAttributesA(LPCSTR name);
+// The flags taken: MOVEFILE_REPLACE_EXISTING (else an existing target is
+// refused with ERROR_ALREADY_EXISTS).  A link at either name is not followed.
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD length_low, DWORD length_high,
                 LPOVERLAPPED ov);
 BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD length_low, DWORD length_high,

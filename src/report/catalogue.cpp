@@ -27,7 +27,7 @@ struct ErrorRecord {
   const char* english;
 };
 
-const MessageText kMessages[112] = {
+const MessageText kMessages[113] = {
     /*   0 */ {"",
                ""},
     /*   1 */ {"%*sTest %s finished. ... [ %s ]\r\n",
@@ -252,6 +252,9 @@ const MessageText kMessages[112] = {
                "読み取りアクセスで確認対象ファイルを開きます。(%s)"},
     /* 111 */ {"ROpen the file to be checked by a read and write access. (%s)",
                "読み書きアクセスで確認対象ファイルを開きます。(%s)"},
+    // Added with -j: the JSON report's file refused at validation.
+    /* 112 */ {"Failed to open the JSON report file. \r\n",
+               "JSONレポートファイルを開くことができませんでした。\r\n"},
 };
 
 const ErrorRecord kErrors[30] = {
@@ -349,14 +352,16 @@ const ErrorRecord kErrors[30] = {
 
 }  // namespace
 
-const char* message_text(int id) {
+const char* catalogue_text(int id, int32_t language) {
   const MessageText& m = kMessages[id];
-  return current_language == kJapanese ? m.japanese : m.english;
+  return language == kJapanese ? m.japanese : m.english;
 }
 
-const char* error_text(int64_t code) {
+const char* message_text(int id) { return catalogue_text(id, current_language); }
+
+const char* error_text(int64_t code, int32_t language) {
   for (const ErrorRecord& e : kErrors) {
-    if (e.code == code) return current_language == kJapanese ? e.japanese : e.english;
+    if (e.code == code) return language == kJapanese ? e.japanese : e.english;
   }
   return nullptr;
 }

@@ -19,6 +19,7 @@ enum MessageId : int {
   kMsgTargetFileFolderInvalid = 25,
   kMsgSharePathInvalid = 36,
   kMsgTargetPathInvalid = 37,
+  kMsgJsonFileFailed = 112,
 
   // Operation, check-target and processing-type groups.
   kGroupSharePath = 20,
@@ -166,11 +167,15 @@ enum ErrorCode : int32_t {
 };
 
 enum : int32_t { kJapanese = 0, kEnglish = 1 };  // Language
+// The language of the run's report lines and messages; the JSON report is
+// English whatever it is.
 extern int32_t current_language;
 
 // Callers pass only catalogue ids; the range is not checked.
+const char* catalogue_text(int id, int32_t language);
+// catalogue_text in current_language.
 const char* message_text(int id);
-// The table text of `code` in current_language, or nullptr when no record carries it.
-const char* error_text(int64_t code);
+// The table text of `code` in `language`, or nullptr when no record carries it.
+const char* error_text(int64_t code, int32_t language);
 
 #endif

@@ -1,6 +1,7 @@
 // The message catalogue, the error table and the reporters.  Only a thread
 // whose output_enabled flag is set prints; everything goes to the console or,
-// with -o, to the log file, one open-append-close per line.
+// with -o, to the log file, one open-append-close per line.  The groups and
+// error lines printed are also kept (groups.h) for the JSON report.
 #ifndef ZARN_REPORT_REPORT_H
 #define ZARN_REPORT_REPORT_H
 
@@ -14,7 +15,6 @@ struct ErrorInfo {
 };
 
 extern char log_path[261];
-extern int32_t nesting_level;
 extern thread_local int32_t output_enabled;
 
 void report_start(const char* text);

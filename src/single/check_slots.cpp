@@ -4,9 +4,11 @@
 
 #include <string.h>
 
+#include "base/interrupts.h"
 #include "base/process_end.h"
 #include "fileops/check_name.h"
 #include "fileops/fileops.h"
+#include "report/json_report.h"
 #include "report/report.h"
 
 CheckFileSlot check_slots[2] = {
@@ -18,12 +20,12 @@ uint32_t interrupt_count = 0;
 void enter_slot_test() {
   prepare_slot(&check_slots[0]);
   enter_working_frame();
-  SetConsoleCtrlHandler(single_ctrl_handler, TRUE);
+  register_interrupt_cleanup(single_ctrl_handler);
 }
 
 void leave_slot_test() {
   single_cleanup(0);
-  SetConsoleCtrlHandler(single_ctrl_handler, FALSE);
+  unregister_interrupt_cleanup(single_ctrl_handler);
   leave_working_frame();
 }
 
@@ -90,6 +92,7 @@ bool delete_named(char* field, bool gone_is_done, DeletedFiles* deleted) {
   const bool went = DeleteFileA(name) != FALSE;
   const DWORD error = went ? 0 : GetLastError();
   const bool gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  if (!went) note_left_behind(name);
   {
     ResourceLockHold hold;
     if ((went || (gone_is_done && gone)) && strcmp(field, name) == 0) memset(field, 0, 261);

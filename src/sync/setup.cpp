@@ -2,6 +2,7 @@
 // handler that tears down the set-ups an interrupt meets.
 #include <cstdio>
 
+#include "base/interrupts.h"
 #include "base/process_end.h"
 #include "base/run_options.h"
 #include "sync/master_file.h"
@@ -105,7 +106,7 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, Syn
     return nullptr;
   }
 
-  SetConsoleCtrlHandler(sync_console_handler, TRUE);
+  register_interrupt_cleanup(sync_console_handler);
   const int paired = pair_up(state, mode, folder);
   if (paired != 0) teardown_by_owner(state, turned_away(state) ? 0 : 1);
 
@@ -120,7 +121,7 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, Syn
     }
     slot->state = nullptr;
   }
-  SetConsoleCtrlHandler(sync_console_handler, FALSE);
+  unregister_interrupt_cleanup(sync_console_handler);
   leave_working_frame();
   if (paired != 0) return nullptr;
   report_line(message_text(kMsgSyncSetupDone));

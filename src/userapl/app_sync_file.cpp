@@ -4,6 +4,7 @@
 
 #include "base/process_end.h"
 #include "report/catalogue.h"
+#include "report/json_report.h"
 #include "report/report.h"
 #include "userapl/app_sync_file.h"
 
@@ -20,7 +21,11 @@ void userapl_cleanup() {
     }
     if (app_sync_file_name[0] != '\0') {
       // Usually gone already: the person deleted it.
-      if (DeleteFileA(app_sync_file_name)) memcpy(deleted, app_sync_file_name, sizeof deleted);
+      if (DeleteFileA(app_sync_file_name)) {
+        memcpy(deleted, app_sync_file_name, sizeof deleted);
+      } else {
+        note_left_behind(app_sync_file_name);
+      }
       memset(app_sync_file_name, 0, sizeof app_sync_file_name);
     }
   }

@@ -5,10 +5,12 @@
 // wait_for_sync_file_deletion.
 #include <string.h>
 
+#include "base/interrupts.h"
 #include "base/process_end.h"
 #include "base/scope_guard.h"
 #include "fileops/fileops.h"
 #include "report/catalogue.h"
+#include "report/json_report.h"
 #include "report/report.h"
 #include "userapl/app_sync_file.h"
 #include "userapl/userapl.h"
@@ -47,7 +49,11 @@ int app_opens_tools_file(const RunOptions* options, ErrorInfo* error) {
   report_message(kMsgCheckOpenableFromApp, target);
   say(kMsgCloseAfterCheck);
   const int waited = wait_for_sync_file_deletion(options, error);
-  if (DeleteFileA(target)) report_message(kMsgTargetFileDeleted, target);
+  if (DeleteFileA(target)) {
+    report_message(kMsgTargetFileDeleted, target);
+  } else {
+    note_left_behind(target);
+  }
   if (waited != 0) group.result = kResultAborted;
   return group.result;
 }
@@ -148,10 +154,10 @@ int run_external_application_check(const RunOptions* options) {
   // A working thread before the handler can come: an interrupt stops this
   // thread before its clean-up looks for the synchronisation file.
   enter_working_frame();
-  SetConsoleCtrlHandler(userapl_ctrl_handler, TRUE);
+  register_interrupt_cleanup(userapl_ctrl_handler);
   ScopeGuard end([] {
     userapl_cleanup();
-    SetConsoleCtrlHandler(userapl_ctrl_handler, FALSE);
+    unregister_interrupt_cleanup(userapl_ctrl_handler);
     leave_working_frame();
   });
 

@@ -9,6 +9,7 @@
 #include "base/scope_guard.h"
 #include "fileops/fileops.h"
 #include "report/catalogue.h"
+#include "report/json_report.h"
 #include "report/report.h"
 #include "userapl/app_sync_file.h"
 
@@ -89,6 +90,7 @@ int watch(const RunOptions* options, Watch* w, ErrorInfo* error) {
     if (DeleteFileA(name)) {
       report_message(kMsgSyncFileDeleted, name);
     } else {
+      note_left_behind(name);
       char text[1024];
       snprintf(text, sizeof text, message_text(kMsgSyncFileDeletionFailed),
                static_cast<unsigned long>(GetLastError()));

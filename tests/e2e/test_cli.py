@@ -13,9 +13,9 @@ import zarnrun  # noqa: E402
 from zarnrun import FAILED, Result, TempFolder, ansi, run, unexplained_ng  # noqa: E402
 
 USAGE = (b"usage:\r\n"
-         b"zarntwchk -m single -p targetpath -h zarsharepath [-o logfile] [-t timeout]\r\n"
-         b"zarntwchk -m double -p targetpath -h zarsharepath [-o logfile] [-t timeout]\r\n"
-         b"zarntwchk -m userapl -f targetfile [-o logfile] [-t timeout]")
+         b"zarntwchk -m single -p targetpath -h zarsharepath [-o logfile] [-j jsonfile] [-t timeout]\r\n"
+         b"zarntwchk -m double -p targetpath -h zarsharepath [-o logfile] [-j jsonfile] [-t timeout]\r\n"
+         b"zarntwchk -m userapl -f targetfile [-o logfile] [-j jsonfile] [-t timeout]")
 
 # Validation messages: (English, Japanese).
 MESSAGES = {
@@ -28,6 +28,8 @@ MESSAGES = {
     36: ("The specified path of the environment settings shared by ZARFO products is invalid. \r\n",
          "指定されたZARFO製品間共有環境設定パスが不正です。\r\n"),
     37: ("The specified path to be checked is invalid. \r\n", "指定された確認対象パスが不正です。\r\n"),
+    112: ("Failed to open the JSON report file. \r\n",
+          "JSONレポートファイルを開くことができませんでした。\r\n"),
 }
 
 
@@ -48,6 +50,8 @@ class CommandLineTest(zarnrun.Case):
         zarnrun.make_read_only(self.read_only)
         self.missing = self.tmp.join("missing")
         self.exists = self.tmp.write("exists.txt", b"x")
+        self.read_only_file = self.tmp.write("read-only.json", b"{}")
+        zarnrun.make_read_only(self.read_only_file)
 
     def check(self, rows, lang=None):
         """Runs each (arguments, stderr) row: refused, status 255, nothing on stdout."""
@@ -75,6 +79,7 @@ class CommandLineTest(zarnrun.Case):
             (self.single(share=p200), message(36)), (self.single(share=p201), USAGE),
             (["-m", "userapl", "-f", p200], message(25)), (["-m", "userapl", "-f", p201], USAGE),
             (self.single() + ["-o", p200], message(16)), (self.single() + ["-o", p201], USAGE),
+            (self.single() + ["-j", p200], message(112)), (self.single() + ["-j", p201], USAGE),
             # A first -p with an empty value does not count as given.
             (["-m", "single", "-p", "", "-p", self.target, "-h", self.missing], passed),
         ])
@@ -87,6 +92,7 @@ class CommandLineTest(zarnrun.Case):
             (base + ["-t", "20", "-t", "20"], USAGE),
             (base + ["-p", self.target], USAGE),
             (base + ["-o"], USAGE),
+            (base + ["-j", "a.json", "-j", "b.json"], USAGE),
             (["-m", "SINGLE"] + base[2:], USAGE),
             (["-M"] + base[1:], USAGE),
             (base + ["/t", "30"], USAGE),
@@ -108,6 +114,11 @@ class CommandLineTest(zarnrun.Case):
             (self.single(target=self.read_only), message(37)),
             (["-m", "double", "-p", self.missing, "-h", self.share], message(37)),
             (self.single() + ["-o", self.share], message(16)),
+            # The JSON report: a folder, a file in a missing folder, a
+            # read-only file.
+            (self.single() + ["-j", self.share], message(112)),
+            (self.single() + ["-j", self.tmp.join("missing", "run.json")], message(112)),
+            (self.single() + ["-j", self.read_only_file], message(112)),
         ])
 
     def test_file_to_be_checked(self):
@@ -132,6 +143,7 @@ class CommandLineTest(zarnrun.Case):
             (["-m", "userapl", "-f", self.share], message(24, True)),
             (["-m", "userapl", "-f", self.tmp.join("missing", "f")], message(25, True)),
             (self.single() + ["-o", self.share], message(16, True)),
+            (self.single() + ["-j", self.share], message(112, True)),
         ], lang="ja_JP.UTF-8")
 
 
@@ -172,7 +184,7 @@ def random_line(rng, tmp):
         elif spoil == 3:
             pairs.append(list(rng.choice(pairs)))
         else:
-            pairs.append(["-" + rng.choice("mphfot"), rng.choice([junk(rng), tmp.join("H")])])
+            pairs.append(["-" + rng.choice("mphfotj"), rng.choice([junk(rng), tmp.join("H")])])
     # Every line that may start a check waits at most 10 s for anything.
     pairs.append(["-t", rng.choice(TIMEOUTS)])
     rng.shuffle(pairs)

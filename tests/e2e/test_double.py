@@ -62,9 +62,11 @@ class Party:
         self.lang, self.target = lang or "en", target
         self.out = case.tmp.join(name + ".out")
         self.log = case.tmp.join(name + ".log") if log else None
-        args = ["-m", "double", "-p", target, "-h", case.share, "-t", str(case.limit)]
+        self.json = case.tmp.join(name + ".json")
+        self.args = ["-m", "double", "-p", target, "-h", case.share, "-t", str(case.limit),
+                     "-j", self.json] + (["-o", self.log] if log else [])
         with open(self.out, "wb") as out:
-            self.proc = zarnrun.start(case, args + (["-o", self.log] if log else []), out,
+            self.proc = zarnrun.start(case, self.args, out,
                                       lang="ja_JP.UTF-8" if lang == "ja" else None,
                                       program=program)
 
@@ -131,11 +133,19 @@ class DoubleCase(zarnrun.Case):
         else:
             self.assertEqual(expected, sorted(names))
 
+    def assertJson(self, party, status):
+        """The party's JSON report against its text report: both phases' groups."""
+        text = party.report().decode("cp932" if WINE and party.lang == "ja" else "utf-8")
+        doc = zarnrun.assert_json_report(self, party.json, text, party.args, status, party.lang)
+        self.assertEqual([90, 89], [group["id"] for group in doc["groups"]])
+
     def assertPairPasses(self, a, b):
         for party in (a, b):
             self.assertEqual((self.passed, b""), party.finish())
         deleted = [self.assertReport(p, golden(p.lang), mutual_golden(p.lang)) for p in (a, b)]
         self.assertDeletedOnce(*deleted)
+        for party in (a, b):
+            self.assertJson(party, self.passed)
         self.assertFoldersEmpty()
 
 
@@ -161,6 +171,7 @@ class PairTest(DoubleCase):
         self.assertDeletedOnce(
             self.assertReport(a, with_leftover(golden("en")), mutual_golden("en")),
             self.assertReport(b, golden("en"), mutual_golden("en")))
+        self.assertJson(a, zarnrun.FAILED)
         self.assertFoldersEmpty()
 
 

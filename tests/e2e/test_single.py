@@ -55,8 +55,8 @@ class SingleCase(zarnrun.Case):
     def arguments(self, *extra):
         return ["-m", "single", "-p", self.target, "-h", self.share, "-t", "10"] + list(extra)
 
-    def start(self, stdout, env=None):
-        return zarnrun.start(self, self.arguments(), stdout, env=env)
+    def start(self, stdout, env=None, args=()):
+        return zarnrun.start(self, self.arguments(*args), stdout, env=env)
 
     def assertReport(self, expected, raw, lang="en"):
         lines, pids, deleted = normalise(raw, self.share, self.target, lang)
@@ -68,11 +68,11 @@ class SingleCase(zarnrun.Case):
         self.assertEqual(len(deleted), len(set(deleted)))
         return pids
 
-    def start_into_file(self, env=None):
+    def start_into_file(self, env=None, args=()):
         """The tool started with its standard output in a file; the file's name."""
         out = self.tmp.join("report.txt")  # the folder is not one under test
         with open(out, "wb") as f:
-            return self.start(f, env), out
+            return self.start(f, env, args), out
 
     def wait_for(self, out, needle, proc):
         """The output once `needle` is in it; fails if the tool ends first."""
@@ -89,22 +89,32 @@ class WholeRunTest(SingleCase):
         # whole, however their lines meet; all on shared folders.
         if b"ja_JP.utf8" not in subprocess.run(["locale", "-a"], capture_output=True).stdout:
             subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", "ja_JP.UTF-8"], check=True)
+        # Two on the console also write a JSON report, English in both.
         log = self.tmp.write("single.log", b"earlier text\r\n")
         link = self.tmp.join("link.log")
         os.symlink(log, link)
-        runs = [("en", [])] * 5 + [("ja", []), ("en", ["-o", log]), ("en", ["-o", link])]
+        documents = {lang: self.tmp.join("single.%s.json" % lang) for lang in ("ja", "en")}
+        runs = [("en", [])] * 4 + [("en", ["-j", documents["en"]]), ("ja", ["-j", documents["ja"]]),
+                                   ("en", ["-o", log]), ("en", ["-o", link])]
         procs = [zarnrun.start(self, self.arguments(*extra), subprocess.PIPE,
                                lang="ja_JP.UTF-8" if lang == "ja" else None)
                  for lang, extra in runs]
-        pids = set()
+        pids, groups = set(), {}
         for (lang, extra), proc in zip(runs, procs):
             out, err = proc.communicate(timeout=600)
             self.assertEqual((self.status, b""), (proc.returncode, err))
-            if extra:
+            if "-o" in extra:
                 self.assertEqual(b"", out)
-            else:
-                pids |= self.assertReport(golden(lang), out, lang)
-        self.assertEqual(b"earlier text\r\n", read(log)[:14])
+                continue
+            pids |= self.assertReport(golden(lang), out, lang)
+            if "-j" in extra:
+                text = out.decode("cp932" if WINE and lang == "ja" else "utf-8")
+                doc = zarnrun.assert_json_report(self, documents[lang], text,
+                                                 self.arguments(*extra), self.status, lang)
+                groups[lang] = zarnrun.json_groups(doc["groups"])
+        self.assertEqual(groups["en"], groups["ja"])
+        self.assertEqual(b"earlier text
+", read(log)[:14])
         pids |= self.assertLogOfTwo(read(log)[14:])
         self.assertEqual(8, len(pids))
         self.assertFoldersEmpty()
@@ -140,7 +150,8 @@ class WholeRunTest(SingleCase):
         self.assertFoldersEmpty()
 
     def test_leftover_check_file_in_the_path_to_be_checked(self):
-        proc, out = self.start_into_file()
+        document = self.tmp.join("leftover.json")
+        proc, out = self.start_into_file(args=["-j", document])
         # The -h folder's tests run for more than a second before the -p
         # folder's open test; the process id is in the first file name.
         printed = self.wait_for(out, ".#ZARLOCK.", proc)
@@ -151,6 +162,8 @@ class WholeRunTest(SingleCase):
         self.assertEqual(b"", proc.communicate(timeout=600)[1])
         self.assertEqual(zarnrun.FAILED, proc.returncode)
         self.assertReport(with_leftover(golden("en")), read(out))
+        zarnrun.assert_json_report(self, document, read(out).decode(),
+                                   self.arguments("-j", document), zarnrun.FAILED)
         self.assertFoldersEmpty()
 
 

@@ -13,6 +13,7 @@ signal to the end of the process is printed, not asserted.  Every group that
 finishes NG on an unkind share has a "!" line in it that says why.
 """
 
+import json
 import os
 import pwd
 import random
@@ -83,7 +84,9 @@ class SlowShareInterruptTest(UnkindCase):
         self.addCleanup(tmp.remove)
         share, report, errors = tmp.mkdir("share"), tmp.join("report.txt"), tmp.join("stderr")
         folders = [tmp.mkdir("share", "H"), tmp.mkdir("share", "P")]
-        args = self.arguments(folders[1], folders[0], *(["-o", report] if to_log else []))
+        document = tmp.join("report.json")
+        args = self.arguments(folders[1], folders[0], "-j", document,
+                              *(["-o", report] if to_log else []))
         with open(os.devnull if to_log else report, "wb") as out, open(errors, "wb") as err:
             proc = zarnrun.start(self, args, out, err,
                                  env=faults(share, ZARN_FAULT_OPEN_MS=OPEN_DELAY_MS))
@@ -107,7 +110,25 @@ class SlowShareInterruptTest(UnkindCase):
                   if line.startswith("        ! ") or line.endswith("[ NG ]")]
         self.assertEqual([], caused)
         self.assertEqual(b"", read(errors))  # a sanitizer's report, say
+        # The JSON report, written after the clean-ups: whole, and saying so.
+        doc = json.loads(read(document).decode("utf-8"))
+        self.assertEqual((True, "aborted", None), (doc["interrupted"], doc["result"],
+                                                   doc["exit_status"]))
+        self.assertEqual([], doc["left_behind"])
+        self.assertPrintedWithin(zarnrun.report_groups(printed()), zarnrun.json_groups(doc["groups"]))
+        zarnrun.assert_no_temporary(self, document)
         return took
+
+
+    def assertPrintedWithin(self, printed, groups):
+        """Every group the text report shows is in the JSON report at its
+        place, with its result once finished; the JSON may know one line more
+        than was printed when the process ended."""
+        self.assertLessEqual(len(printed), len(groups))
+        for (heading, result, _, children), group in zip(printed, groups):
+            self.assertEqual(heading, group[0])
+            self.assertIn(group[1], [result] if result else ["OK", "NG"])
+            self.assertPrintedWithin(children, group[3])
 
 
 class NoLockShareTest(UnkindCase):
@@ -118,8 +139,8 @@ class NoLockShareTest(UnkindCase):
         # lock finds nothing locked.
         share = self.tmp.mkdir("share")
         target = self.tmp.mkdir("share", "P")
-        result = zarnrun.run(self.arguments(target, self.share),
-                             env=faults(share, ZARN_FAULT_NOLCK="1"))
+        args = self.arguments(target, self.share, "-j", self.tmp.join("nolock.json"))
+        result = zarnrun.run(args, env=faults(share, ZARN_FAULT_NOLCK="1"))
         unsupported = "ERRORCODE=50(This request is not supported. )"
         self.assertEqual([
             "        ! Failed to obtain an exclusive lock in non-lock waiting mode. " + unsupported,
@@ -130,6 +151,7 @@ class NoLockShareTest(UnkindCase):
         ], [line for line in result.stdout.decode().split("\r\n") if line.startswith("        !")])
         self.assertEqual((zarnrun.FAILED, b"", []),
                          (result.status, result.stderr, unexplained_ng(result.stdout)))
+        zarnrun.assert_json_report(self, args[-1], result.stdout.decode(), args, zarnrun.FAILED)
         self.assertFoldersEmpty()
         self.assertEqual([], os.listdir(target))
 

@@ -139,7 +139,8 @@ class LinkageCheckTest(zarnrun.Case):
                 cwd = None  # elsewhere: the signal file goes beside F, not into the current folder
                 if name == "sound":
                     f, s, cwd = "F.txt", "ZARSTOP.stop", folder
-                report, _, got_status = converse(self, ["-f", f], folder, answers, cwd=cwd)
+                args = ["-f", f, "-j", self.tmp.join("row%d.json" % row)]
+                report, _, got_status = converse(self, args, folder, answers, cwd=cwd)
                 expected = self.golden(f, s)
                 if error_line is not None:  # group 48 NG from its error line on
                     at = len(expected) - 1 - expected[::-1].index(EXCLUSIVE_OPEN % f)
@@ -151,6 +152,8 @@ class LinkageCheckTest(zarnrun.Case):
                         'finished. ... [ NG ]'] + NG]
                 self.assertEqual(expected, report)
                 self.assertEqual(status, got_status)
+                zarnrun.assert_json_report(self, args[-1], "".join(report),
+                                           ["-m", "userapl", "-t", "10"] + args, status)
                 self.assertEqual(["F.txt"] if f_left else [], self.tmp.entries("row%d" % row))
 
     def test_nobody_answers(self):

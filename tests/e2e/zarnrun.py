@@ -10,6 +10,7 @@ variables as well (ja_JP.UTF-8 gives locale 1041 and code page 932).
 """
 
 import fcntl
+import json
 import os
 import re
 import shutil
@@ -211,6 +212,92 @@ def unexplained_ng(report):
 def ansi(text):
     """The bytes the tool prints for `text`: code page 932 under Wine, UTF-8 natively."""
     return text.encode("cp932" if UNDER_WINE else "utf-8")
+
+
+# Lines of a text report by language: a group's start and finish (at most
+# three levels deep, six blanks).  Error lines are marked "!" or carry a
+# system error.
+GROUP_LINES = {
+    "en": (re.compile(r" {0,6}Test (.*) will now start\. \r\n$"),
+           re.compile(r" {0,6}Test (.*) finished\. \.\.\. \[ (OK|NG) \]\r\n$")),
+    "ja": (re.compile(r" {0,6}テスト (.*)を開始します。\r\n$"),
+           re.compile(r" {0,6}テスト (.*)が終了しました。 \.\.\. \[ (OK|NG) \]\r\n$")),
+}
+
+
+def report_groups(text, lang="en"):
+    """The groups of a text report as [heading, result, error lines, children]."""
+    roots, stack = [], []
+    for line in text.splitlines(keepends=True):
+        start, finish = (pattern.match(line) for pattern in GROUP_LINES[lang])
+        if start:
+            group = [start.group(1), None, [], []]
+            (stack[-1][3] if stack else roots).append(group)
+            stack.append(group)
+        elif finish:
+            stack.pop()[1] = finish.group(2)
+        elif stack and (line.startswith("        ! ") or " ERRORCODE=" in line):
+            stack[-1][2].append(line)
+    return roots
+
+
+def json_groups(groups):
+    """The "groups" of a JSON report as report_groups gives them, its error
+    lines as the text report prints them in English."""
+    def line(e):
+        text = ("! " if e["marked"] else "") + e["text"]
+        if e["system_error"]:
+            text += " ERRORCODE=%d(%s)" % (e["system_error"], e["system_text"])
+        return "        %s\r\n" % text
+    return [[g["heading"], g["result"], [line(e) for e in g["errors"]], json_groups(g["children"])]
+            for g in groups]
+
+
+def shape(groups):
+    """Groups without their words: results and numbers of error lines."""
+    return [[result, len(errors), shape(children)] for _, result, errors, children in groups]
+
+
+def assert_json_report(case, path, report, args, status, lang="en", left=()):
+    """The JSON report at `path` of a whole run of the tool with `args` that
+    printed `report` (its text) and ended with `status`: the same groups,
+    results and error lines (in a Japanese run their number, the words being
+    English), the run's facts, `left` as the files left behind, and no
+    temporary file beside it.  The document."""
+    with open(path, "rb") as f:
+        doc = json.loads(f.read().decode("utf-8"))
+    text_groups, groups = report_groups(report, lang), json_groups(doc["groups"])
+    if lang == "en":
+        case.assertEqual(text_groups, groups)
+    else:
+        case.assertEqual(shape(text_groups), shape(groups))
+    case.assertTrue(all(g["heading"].isascii() for g in walk(doc["groups"])))
+    option = dict(zip(args[::2], args[1::2]))
+    facts = {"operation": option["-m"], "host": HOST, "target_path": option.get("-p"),
+             "share_path": option.get("-h"), "target_file": option.get("-f"),
+             "timeout_sec": int(option.get("-t", "30")), "interrupted": False,
+             "exit_status": 0 if status == 0 else -1, "left_behind": list(left)}
+    case.assertEqual(facts, {key: doc[key] for key in facts})
+    case.assertEqual("OK" if status == 0 else "NG", doc["result"])
+    pids = set(re.findall(PID_IN_NAME, report))
+    case.assertTrue(pids <= {str(doc["pid"])}, pids)
+    case.assertRegex(doc["version"], r"^\d+\.\d+\.\d+$")
+    started, ended = (time.strptime(doc[key], "%Y-%m-%dT%H:%M:%SZ") for key in ("started", "ended"))
+    case.assertLessEqual(started, ended)
+    assert_no_temporary(case, path)
+    return doc
+
+
+def assert_no_temporary(case, path):
+    """No temporary file of a JSON report left beside the report at `path`."""
+    folder = os.path.dirname(path)
+    case.assertEqual([], [n for n in os.listdir(folder) if n.endswith(".tmp")])
+
+
+def walk(groups):
+    for group in groups:
+        yield group
+        yield from walk(group["children"])
 
 
 class TempFolder:

@@ -1,5 +1,5 @@
 // Conformance of the file calls: dispositions and their error numbers, the
-// read-only attribute.
+// read-only attribute, the replacing rename.
 #include "helpers.h"
 
 #ifndef _WIN32
@@ -125,5 +125,53 @@ TEST(Files, ErrnoValuesGiveWindowsNumbers) {
   }
 }
 #endif
+
+// The JSON report's last step: its temporary file renamed over the report,
+// which is replaced whole; never onto a folder or a read-only file, nor over
+// anything without MOVEFILE_REPLACE_EXISTING; a link at the target is itself
+// replaced, and what it pointed to stays as it was.
+TEST(Files, MoveFileExReplacesTheTargetWhole) {
+  TempDir dir;
+  const std::string from = dir.file("new.tmp"), to = dir.file("report.json");
+  const std::string read_only = dir.file("read-only"), other = dir.file("other");
+  std::ofstream(to, std::ios::binary) << "old";
+  std::ofstream(read_only, std::ios::binary) << "r";
+  std::ofstream(other, std::ios::binary) << "other";
+#ifdef _WIN32
+  SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_READONLY);
+#else
+  chmod(read_only.c_str(), 0444);
+#endif
+  const struct {
+    std::string target;
+    DWORD flags;
+    DWORD error;
+  } refused[] = {
+      {to, 0, ERROR_ALREADY_EXISTS},
+      {dir.path(), MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+      {read_only, MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+  };
+  std::ofstream(from, std::ios::binary) << "new";
+  for (const auto& r : refused) {
+    // Wine deviation: the read-only attribute is left to the Unix permissions,
+    // which do not stop root (as in ReadOnlyFileRefusesWritingAndDeletion).
+    if (r.target == read_only && on_wine()) continue;
+    EXPECT_EQ(r.error, error_of(MoveFileExA(from.c_str(), r.target.c_str(), r.flags))) << r.target;
+  }
+  EXPECT_EQ("old", read_file(to));
+  EXPECT_EQ(DWORD(0), error_of(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)));
+  EXPECT_EQ("new", read_file(to));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, error_of(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)));
+#ifndef _WIN32
+  const std::string link = dir.file("link.json");
+  ASSERT_EQ(0, symlink(other.c_str(), link.c_str()));
+  std::ofstream(from, std::ios::binary) << "new";
+  EXPECT_EQ(DWORD(0), error_of(MoveFileExA(from.c_str(), link.c_str(), MOVEFILE_REPLACE_EXISTING)));
+  struct stat st;
+  EXPECT_TRUE(lstat(link.c_str(), &st) == 0 && S_ISREG(st.st_mode));
+  EXPECT_EQ("new", read_file(link));
+  EXPECT_EQ("other", read_file(other));
+#endif
+}
 
 }  // namespace
