@@ -113,8 +113,7 @@ class WholeRunTest(SingleCase):
                                                  self.arguments(*extra), self.status, lang)
                 groups[lang] = zarnrun.json_groups(doc["groups"])
         self.assertEqual(groups["en"], groups["ja"])
-        self.assertEqual(b"earlier text
-", read(log)[:14])
+        self.assertEqual(b"earlier text\r\n", read(log)[:14])
         pids |= self.assertLogOfTwo(read(log)[14:])
         self.assertEqual(8, len(pids))
         self.assertFoldersEmpty()
