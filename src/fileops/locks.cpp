@@ -4,9 +4,9 @@
 
 #include "fileops/fileops.h"
 
-int try_lock(HANDLE file, int exclusive, OVERLAPPED* record) {
+int try_lock(HANDLE file, LockKind kind, OVERLAPPED* record) {
   // Always a waiting request: a conflict queues it instead of refusing it.
-  const DWORD flags = exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+  const DWORD flags = kind == LockKind::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
   if (LockFileEx(file, flags, 0, 1, 0, record)) return kOpOk;
   return GetLastError() == ERROR_IO_PENDING ? kOpPending : kOpFailed;
 }
@@ -29,9 +29,9 @@ void fail_with(ErrorInfo* error, int32_t code, DWORD system_error) {
 // is retired at once, before anything is reported.  A time-out and a lack of
 // memory are never expected refusals, so they are reported whatever
 // `report` says; a refusal or failure is reported with `code` unless
-// `report` is 0, and its reason stays in the last error.
-int conclude(OverlappedRequest& request, int64_t due_time, HANDLE timer, int32_t code, int report,
-             ErrorInfo* error) {
+// quiet, and its reason stays in the last error.
+int conclude(OverlappedRequest& request, int64_t due_time, HANDLE timer, int32_t code,
+             LockReport report, ErrorInfo* error) {
   const int waited = request.wait(timer, due_time);
   request.retire();
   if (waited == kOpOk) {
@@ -42,7 +42,7 @@ int conclude(OverlappedRequest& request, int64_t due_time, HANDLE timer, int32_t
     fail_with(error, kErrTimedOut, 0);
   } else if (request.no_memory()) {
     fail_with(error, kErrNoMemory, request.error());
-  } else if (report) {
+  } else if (report == LockReport::kReported) {
     fail_with(error, code, request.error());
   }
   return kOpFailed;
@@ -51,12 +51,13 @@ int conclude(OverlappedRequest& request, int64_t due_time, HANDLE timer, int32_t
 }  // namespace
 
 int lock_with_timeout(const RunOptions* options, HANDLE file, HANDLE event, HANDLE timer,
-                      int exclusive, int wait, ErrorInfo* error, int report) {
+                      LockKind kind, LockWait wait, ErrorInfo* error, LockReport report) {
   const int64_t due_time = due_time_of(options->timeout_sec);
+  const bool exclusive = kind == LockKind::kExclusive, waits = wait == LockWait::kWait;
   DWORD flags = exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-  if (!wait) flags |= LOCKFILE_FAIL_IMMEDIATELY;
-  const int32_t code = wait ? (exclusive ? kErrExclusiveWaiting : kErrSharedWaiting)
-                            : (exclusive ? kErrExclusiveNoWait : kErrSharedNoWait);
+  if (!waits) flags |= LOCKFILE_FAIL_IMMEDIATELY;
+  const int32_t code = waits ? (exclusive ? kErrExclusiveWaiting : kErrSharedWaiting)
+                             : (exclusive ? kErrExclusiveNoWait : kErrSharedNoWait);
   OverlappedRequest request(file, event, [&](RequestBlock* block) {
     return LockFileEx(file, flags, 0, 1, 0, &block->record);
   });
@@ -69,7 +70,7 @@ int unlock_with_timeout(const RunOptions* options, HANDLE file, HANDLE event, HA
   OverlappedRequest request(file, event, [&](RequestBlock* block) {
     return UnlockFileEx(file, 0, 1, 0, &block->record);
   });
-  return conclude(request, due_time, timer, kErrUnlockFailed, 1, error);
+  return conclude(request, due_time, timer, kErrUnlockFailed, LockReport::kReported, error);
 }
 
 bool create_lock_waits(LockWaits* waits, bool with_pending) {

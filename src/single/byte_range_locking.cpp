@@ -16,10 +16,11 @@ struct SoloLocker {
   ErrorInfo error;
 };
 
-bool lock_own_file(SoloLocker& s, int exclusive, int wait) {
-  report_line(message_text(exclusive ? kMsgLockOwnExclusive : kMsgLockOwnShared));
-  return lock_with_timeout(s.options, s.file, s.waits.lock_event, s.waits.wait_timer, exclusive,
-                           wait, &s.error, 1) == kOpOk;
+bool lock_own_file(SoloLocker& s, LockKind kind, LockWait wait) {
+  report_line(message_text(kind == LockKind::kExclusive ? kMsgLockOwnExclusive
+                                                        : kMsgLockOwnShared));
+  return lock_with_timeout(s.options, s.file, s.waits.lock_event, s.waits.wait_timer, kind, wait,
+                           &s.error, LockReport::kReported) == kOpOk;
 }
 
 bool unlock_own_file(SoloLocker& s) {
@@ -62,7 +63,7 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
   *ended = false;
   {
     GroupGuard g(kGroupExclusiveNoWait);
-    if (!lock_own_file(s, 1, 0)) {
+    if (!lock_own_file(s, LockKind::kExclusive, LockWait::kNoWait)) {
       g.result = kResultNg;
       result = kResultNg;
     } else if (!unlock_own_file(s)) {
@@ -71,10 +72,10 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
     }
   }
   if (target == kTargetShare) {
-    result |= simple_group(kGroupSharedWaiting, [&] { return lock_own_file(s, 0, 1); });
+    result |= simple_group(kGroupSharedWaiting, [&] { return lock_own_file(s, LockKind::kShared, LockWait::kWait); });
     result |= simple_group(kGroupReleaseShared, [&] { return unlock_own_file(s); });
   }
-  result |= simple_group(kGroupExclusiveWaiting, [&] { return lock_own_file(s, 1, 1); });
+  result |= simple_group(kGroupExclusiveWaiting, [&] { return lock_own_file(s, LockKind::kExclusive, LockWait::kWait); });
   result |= simple_group(kGroupReleaseExclusive, [&] { return unlock_own_file(s); });
   return result;
 }
