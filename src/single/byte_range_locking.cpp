@@ -71,12 +71,17 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
       return kResultNg;
     }
   }
+  // A waiting lock in one group, its release in the next.
+  const auto lock_and_release = [&](int lock_group, LockKind kind, int release_group) {
+    result = combine_results(result, simple_group(lock_group, [&] {
+      return lock_own_file(s, kind, LockWait::kWait);
+    }));
+    result = combine_results(result, simple_group(release_group, [&] { return unlock_own_file(s); }));
+  };
   if (target == kTargetShare) {
-    result |= simple_group(kGroupSharedWaiting, [&] { return lock_own_file(s, LockKind::kShared, LockWait::kWait); });
-    result |= simple_group(kGroupReleaseShared, [&] { return unlock_own_file(s); });
+    lock_and_release(kGroupSharedWaiting, LockKind::kShared, kGroupReleaseShared);
   }
-  result |= simple_group(kGroupExclusiveWaiting, [&] { return lock_own_file(s, LockKind::kExclusive, LockWait::kWait); });
-  result |= simple_group(kGroupReleaseExclusive, [&] { return unlock_own_file(s); });
+  lock_and_release(kGroupExclusiveWaiting, LockKind::kExclusive, kGroupReleaseExclusive);
   return result;
 }
 

@@ -63,7 +63,7 @@ int single_open_tests(const RunOptions* options, int32_t target) {
 
   int result = kResultOk;
   if (path) {
-    result |= expect_refusal(kGroupOpenMissing, name, OPEN_EXISTING, ERROR_FILE_NOT_FOUND);
+    result = expect_refusal(kGroupOpenMissing, name, OPEN_EXISTING, ERROR_FILE_NOT_FOUND);
   }
   // Without the file the remaining cases mean nothing.
   if (expect_open(kGroupCreateMissing, name, CREATE_NEW,
@@ -71,8 +71,10 @@ int single_open_tests(const RunOptions* options, int32_t target) {
     return kResultNg;
   }
   if (path) {
-    result |= expect_refusal(kGroupCreateExisting, name, CREATE_NEW, ERROR_FILE_EXISTS);
-    result |= expect_open(kGroupOpenExisting, name, OPEN_EXISTING, kErrPathFileNotOpened);
+    result = combine_results(
+        result, expect_refusal(kGroupCreateExisting, name, CREATE_NEW, ERROR_FILE_EXISTS));
+    result = combine_results(
+        result, expect_open(kGroupOpenExisting, name, OPEN_EXISTING, kErrPathFileNotOpened));
   }
   return result;
 }
