@@ -34,4 +34,9 @@ struct RunOptions {
   char json_file[260];   // -j; empty when no JSON report is wanted
 };
 
+// The folder the tests of `target` work in: -h or -p.
+inline const char* target_folder(const RunOptions* options, int32_t target) {
+  return target == kTargetShare ? options->share_path : options->target_path;
+}
+
 #endif

@@ -18,13 +18,6 @@ int unlock_byte(HANDLE file) {
 
 namespace {
 
-void fail_with(ErrorInfo* error, int32_t code, DWORD system_error) {
-  error->code = code;
-  error->system_error = static_cast<int32_t>(system_error);
-  report_error(error);
-  SetLastError(system_error);
-}
-
 // Waits for the request and gives its result: {0, 0} when done.  The block
 // is retired at once, before anything is reported.  A time-out and a lack of
 // memory are never expected refusals, so they are reported whatever
@@ -39,12 +32,15 @@ int conclude(OverlappedRequest& request, int64_t due_time, HANDLE timer, int32_t
     return kOpOk;
   }
   if (waited == kOpTimedOut) {
-    fail_with(error, kErrTimedOut, 0);
+    *error = report_failure(kErrTimedOut, 0);
   } else if (request.no_memory()) {
-    fail_with(error, kErrNoMemory, request.error());
+    *error = report_failure(kErrNoMemory, request.error());
   } else if (report == LockReport::kReported) {
-    fail_with(error, code, request.error());
+    *error = report_failure(code, request.error());
+  } else {
+    return kOpFailed;
   }
+  SetLastError(static_cast<DWORD>(error->system_error));
   return kOpFailed;
 }
 
@@ -80,14 +76,12 @@ bool create_lock_waits(LockWaits* waits, bool with_pending) {
     waits->pending_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   }
   if (waits->lock_event == nullptr || (with_pending && waits->pending_event == nullptr)) {
-    const ErrorInfo error{kErrEventFailed, static_cast<int32_t>(GetLastError())};
-    report_error(&error);
+    report_failure(kErrEventFailed, GetLastError());
     return false;
   }
   waits->wait_timer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
   if (waits->wait_timer == nullptr) {
-    const ErrorInfo error{kErrTimerFailed, static_cast<int32_t>(GetLastError())};
-    report_error(&error);
+    report_failure(kErrTimerFailed, GetLastError());
     return false;
   }
   return true;

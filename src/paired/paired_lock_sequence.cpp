@@ -176,12 +176,10 @@ bool held_byte_group(Participant& p, int id, int32_t wrongly_granted) {
   if (lock_byte_of(p, p.slot->partner_handle, LockKind::kExclusive, LockWait::kNoWait,
                    LockReport::kQuiet)) {
     // The lock stays held; the clean-up releases it.
-    p.error = ErrorInfo{wrongly_granted, 0};
-    report_error(&p.error);
+    p.error = report_failure(wrongly_granted, 0);
     mark_ng(p, g);
   } else {
-    p.error = ErrorInfo{kErrExclusiveNoWait, static_cast<int32_t>(GetLastError())};
-    report_error_plain(&p.error);
+    p.error = report_failure(kErrExclusiveNoWait, GetLastError(), true);
   }
   return true;
 }
@@ -251,14 +249,8 @@ void run_groups(Participant& p, const PairedShape& shape) {
   waited_group(p, {kGroupWaitOnExclusive, LockKind::kExclusive, opening[2], AfterWait::kNothing});
 }
 
-const char* folder_of(const Participant& p) {
-  return p.target == kTargetShare ? p.options->share_path : p.options->target_path;
-}
-
 bool report_open_failure(Participant& p) {
-  p.error = ErrorInfo{p.target == kTargetShare ? kErrShareFileNotOpened : kErrPathFileNotOpened,
-                      static_cast<int32_t>(GetLastError())};
-  report_error(&p.error);
+  p.error = report_failure(not_opened_code(p.target), GetLastError());
   p.end = kResultNg;
   return false;
 }
@@ -271,14 +263,14 @@ bool make_waits_and_open_files(Participant& p, int role) {
   }
   // Whichever participant comes first creates both files; the other opens them.
   CheckFileName own;
-  name_check_file(p.options->mode, folder_of(p), role, &own);
+  name_check_file(p.options->mode, target_folder(p.options, p.target), role, &own);
   slot_set_name(p.slot->own_file_name, own.path);
   if (announce_and_open(kMsgOpeningOwn, own, &p.slot->own_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {
     return report_open_failure(p);
   }
   CheckFileName partner;
-  name_check_file(p.options->mode, folder_of(p), role ^ 1, &partner);
+  name_check_file(p.options->mode, target_folder(p.options, p.target), role ^ 1, &partner);
   slot_set_name(p.slot->partner_file_name, partner.path);
   if (announce_and_open(kMsgOpeningPartners, partner, &p.slot->partner_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {

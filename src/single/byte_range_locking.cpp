@@ -41,7 +41,6 @@ int simple_group(int id, Action action) {
 // *ended is set when a failure ends the whole test.
 int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
   *ended = true;
-  const char* folder = target == kTargetShare ? options->share_path : options->target_path;
   SoloLocker s{options, INVALID_HANDLE_VALUE, {nullptr, nullptr, nullptr}, {0, 0}};
   enter_slot_test();
   ScopeGuard end([&] {
@@ -51,11 +50,9 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
 
   if (!create_lock_waits(&s.waits, false)) return kResultNg;
   char name[261] = {0};
-  s.file = open_own_check_file(options, folder, name);
+  s.file = open_own_check_file(options, target_folder(options, target), name);
   if (s.file == INVALID_HANDLE_VALUE) {
-    s.error = ErrorInfo{target == kTargetShare ? kErrShareFileNotOpened : kErrPathFileNotOpened,
-                        static_cast<int32_t>(GetLastError())};
-    report_error(&s.error);
+    s.error = report_failure(not_opened_code(target), GetLastError());
     return kResultNg;
   }
 
@@ -76,7 +73,8 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
     result = combine_results(result, simple_group(lock_group, [&] {
       return lock_own_file(s, kind, LockWait::kWait);
     }));
-    result = combine_results(result, simple_group(release_group, [&] { return unlock_own_file(s); }));
+    result = combine_results(result,
+                             simple_group(release_group, [&] { return unlock_own_file(s); }));
   };
   if (target == kTargetShare) {
     lock_and_release(kGroupSharedWaiting, LockKind::kShared, kGroupReleaseShared);
