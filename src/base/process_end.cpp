@@ -11,6 +11,12 @@ CRITICAL_SECTION resource_lock;
 
 namespace {
 
+// Ready before main, for the life of the process: a thread left running
+// after an abort may still take it while the process ends.
+const struct ResourceLockInit {
+  ResourceLockInit() { InitializeCriticalSection(&resource_lock); }
+} resource_lock_init;
+
 struct WorkingThread {
   DWORD id;
   int depth;     // nested frames

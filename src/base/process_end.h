@@ -17,7 +17,7 @@
 
 // Serialises every clean-up between working threads and console control
 // handlers.  Initialised by validate_options, deleted by main.
-extern CRITICAL_SECTION resource_lock;
+extern CRITICAL_SECTION resource_lock;  // initialised before main
 
 // Holds resource_lock for the life of the scope.
 class ResourceLockHold {

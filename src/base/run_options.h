@@ -13,6 +13,12 @@ enum : int32_t { kTargetShare = 1, kTargetPath = 2 };
 
 // TestResult.
 enum : int32_t { kResultOk = 0, kResultNg = 1, kResultAborted = -1 };
+// A group's result once `next` has run in it: -1 when the last test run gave
+// -1, else 1 when any gave 1, else 0.
+inline int combine_results(int sofar, int next) {
+  if (next == kResultAborted) return kResultAborted;
+  return sofar == kResultNg || next == kResultNg ? kResultNg : kResultOk;
+}
 
 // The longest path -p, -h, -f or -o may be, in characters: the buffers that
 // hold a path and the name of a file beside it are sized from it.
@@ -27,5 +33,10 @@ struct RunOptions {
   char log_file[260];    // -o; empty for the console
   char json_file[260];   // -j; empty when no JSON report is wanted
 };
+
+// The folder the tests of `target` work in: -h or -p.
+inline const char* target_folder(const RunOptions* options, int32_t target) {
+  return target == kTargetShare ? options->share_path : options->target_path;
+}
 
 #endif

@@ -13,9 +13,6 @@ int run_single_environment_check(RunOptions* options);
 int run_mutual_environment_check(RunOptions* options);
 int run_userapl_plan(RunOptions* options);
 
-// Group result rule: -1 if the last test run gave -1, else 1 if any gave 1, else 0.
-int combine_results(int sofar, int next);
-
 // The process's one console control handler, registered for the rest of the
 // run: every clean-up registered by the scopes that hold something
 // (base/interrupts.h), then the JSON report; then the process ends as the

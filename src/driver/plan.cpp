@@ -4,11 +4,6 @@
 #include "driver/plan.h"
 #include "report/report.h"
 
-int combine_results(int sofar, int next) {
-  if (next == kResultAborted) return kResultAborted;
-  return sofar == kResultNg || next == kResultNg ? kResultNg : kResultOk;
-}
-
 int run_check_target(const RunOptions* options, const PlanTarget& target) {
   GroupGuard group(target.heading);
   for (int i = 0; i < target.step_count && group.result != kResultAborted; ++i) {

@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "base/process_end.h"
 #include "driver/driver.h"
 #include "platform/win32.h"
 #include "report/json_report.h"
@@ -81,8 +80,5 @@ int validate_options(RunOptions* options) {
   }
 
   output_enabled = 1;
-  // Never fails on the systems this runs on (Windows since Vista, the POSIX
-  // layer): there is no failure to report.
-  InitializeCriticalSection(&resource_lock);
   return 0;
 }

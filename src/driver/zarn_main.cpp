@@ -6,7 +6,6 @@
 #include <io.h>
 #endif
 
-#include "base/process_end.h"
 #include "driver/driver.h"
 #include "platform/win32.h"
 #include "report/json_report.h"
@@ -41,9 +40,5 @@ int zarn_main(int argc, char** argv) {
     default: break;
   }
   json_report_finish(result);
-  // After an abort a test's thread may still be running (a partner thread
-  // that did not end in time) and may yet take resource_lock: leave it to
-  // the end of the process then.
-  if (result != kResultAborted) DeleteCriticalSection(&resource_lock);
   return result == kResultOk ? 0 : -1;
 }

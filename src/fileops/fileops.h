@@ -127,10 +127,16 @@ class OverlappedRequest {
 
 // --- Locks of byte 0 (locks.cpp) -----------------------------------------
 
-int try_lock(HANDLE file, int exclusive, OVERLAPPED* record);
+// A lock's kind; whether the call waits for a conflicting holder; whether a
+// refusal is reported by the call (quiet: the caller shows an expected one).
+enum class LockKind { kShared, kExclusive };
+enum class LockWait { kNoWait, kWait };
+enum class LockReport { kQuiet, kReported };
+
+int try_lock(HANDLE file, LockKind kind, OVERLAPPED* record);
 int unlock_byte(HANDLE file);
 int lock_with_timeout(const RunOptions* options, HANDLE file, HANDLE event, HANDLE timer,
-                      int exclusive, int wait, ErrorInfo* error, int report);
+                      LockKind kind, LockWait wait, ErrorInfo* error, LockReport report);
 int unlock_with_timeout(const RunOptions* options, HANDLE file, HANDLE event, HANDLE timer,
                         ErrorInfo* error);
 

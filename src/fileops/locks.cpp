@@ -4,9 +4,9 @@
 
 #include "fileops/fileops.h"
 
-int try_lock(HANDLE file, int exclusive, OVERLAPPED* record) {
+int try_lock(HANDLE file, LockKind kind, OVERLAPPED* record) {
   // Always a waiting request: a conflict queues it instead of refusing it.
-  const DWORD flags = exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+  const DWORD flags = kind == LockKind::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
   if (LockFileEx(file, flags, 0, 1, 0, record)) return kOpOk;
   return GetLastError() == ERROR_IO_PENDING ? kOpPending : kOpFailed;
 }
@@ -18,20 +18,13 @@ int unlock_byte(HANDLE file) {
 
 namespace {
 
-void fail_with(ErrorInfo* error, int32_t code, DWORD system_error) {
-  error->code = code;
-  error->system_error = static_cast<int32_t>(system_error);
-  report_error(error);
-  SetLastError(system_error);
-}
-
 // Waits for the request and gives its result: {0, 0} when done.  The block
 // is retired at once, before anything is reported.  A time-out and a lack of
 // memory are never expected refusals, so they are reported whatever
 // `report` says; a refusal or failure is reported with `code` unless
-// `report` is 0, and its reason stays in the last error.
-int conclude(OverlappedRequest& request, int64_t due_time, HANDLE timer, int32_t code, int report,
-             ErrorInfo* error) {
+// quiet, and its reason stays in the last error.
+int conclude(OverlappedRequest& request, int64_t due_time, HANDLE timer, int32_t code,
+             LockReport report, ErrorInfo* error) {
   const int waited = request.wait(timer, due_time);
   request.retire();
   if (waited == kOpOk) {
@@ -39,24 +32,28 @@ int conclude(OverlappedRequest& request, int64_t due_time, HANDLE timer, int32_t
     return kOpOk;
   }
   if (waited == kOpTimedOut) {
-    fail_with(error, kErrTimedOut, 0);
+    *error = report_failure(kErrTimedOut, 0);
   } else if (request.no_memory()) {
-    fail_with(error, kErrNoMemory, request.error());
-  } else if (report) {
-    fail_with(error, code, request.error());
+    *error = report_failure(kErrNoMemory, request.error());
+  } else if (report == LockReport::kReported) {
+    *error = report_failure(code, request.error());
+  } else {
+    return kOpFailed;
   }
+  SetLastError(static_cast<DWORD>(error->system_error));
   return kOpFailed;
 }
 
 }  // namespace
 
 int lock_with_timeout(const RunOptions* options, HANDLE file, HANDLE event, HANDLE timer,
-                      int exclusive, int wait, ErrorInfo* error, int report) {
+                      LockKind kind, LockWait wait, ErrorInfo* error, LockReport report) {
   const int64_t due_time = due_time_of(options->timeout_sec);
+  const bool exclusive = kind == LockKind::kExclusive, waits = wait == LockWait::kWait;
   DWORD flags = exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-  if (!wait) flags |= LOCKFILE_FAIL_IMMEDIATELY;
-  const int32_t code = wait ? (exclusive ? kErrExclusiveWaiting : kErrSharedWaiting)
-                            : (exclusive ? kErrExclusiveNoWait : kErrSharedNoWait);
+  if (!waits) flags |= LOCKFILE_FAIL_IMMEDIATELY;
+  const int32_t code = waits ? (exclusive ? kErrExclusiveWaiting : kErrSharedWaiting)
+                             : (exclusive ? kErrExclusiveNoWait : kErrSharedNoWait);
   OverlappedRequest request(file, event, [&](RequestBlock* block) {
     return LockFileEx(file, flags, 0, 1, 0, &block->record);
   });
@@ -69,7 +66,7 @@ int unlock_with_timeout(const RunOptions* options, HANDLE file, HANDLE event, HA
   OverlappedRequest request(file, event, [&](RequestBlock* block) {
     return UnlockFileEx(file, 0, 1, 0, &block->record);
   });
-  return conclude(request, due_time, timer, kErrUnlockFailed, 1, error);
+  return conclude(request, due_time, timer, kErrUnlockFailed, LockReport::kReported, error);
 }
 
 bool create_lock_waits(LockWaits* waits, bool with_pending) {
@@ -79,14 +76,12 @@ bool create_lock_waits(LockWaits* waits, bool with_pending) {
     waits->pending_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   }
   if (waits->lock_event == nullptr || (with_pending && waits->pending_event == nullptr)) {
-    const ErrorInfo error{kErrEventFailed, static_cast<int32_t>(GetLastError())};
-    report_error(&error);
+    report_failure(kErrEventFailed, GetLastError());
     return false;
   }
   waits->wait_timer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
   if (waits->wait_timer == nullptr) {
-    const ErrorInfo error{kErrTimerFailed, static_cast<int32_t>(GetLastError())};
-    report_error(&error);
+    report_failure(kErrTimerFailed, GetLastError());
     return false;
   }
   return true;

@@ -25,8 +25,7 @@ int mutual_deletion_test(const RunOptions* options) {
     CheckFileName partner;
     name_partner_file(options, kTargetPath, role, &partner);
     if (!DeleteFileA(partner.path)) {
-      const ErrorInfo error{kErrDeleteFailed, static_cast<int32_t>(GetLastError())};
-      report_error(&error);
+      report_failure(kErrDeleteFailed, GetLastError());
       g.result = result = kResultNg;
     }
   }

@@ -75,8 +75,7 @@ BOOL WINAPI mutual_ctrl_handler(DWORD /*control_type*/) {
 
 bool open_own_mutual_file(const RunOptions* options, int32_t target, int32_t role) {
   CheckFileName own;
-  name_check_file(options->mode, target == kTargetShare ? options->share_path : options->target_path,
-                  role, &own);
+  name_check_file(options->mode, target_folder(options, target), role, &own);
   slot_set_name(mutual_state.own_file_name, own.path);
   if (announce_and_open(kMsgOpeningOwn, own, &mutual_state.own_handle, OPEN_ALWAYS) !=
       INVALID_HANDLE_VALUE) {
@@ -88,14 +87,10 @@ bool open_own_mutual_file(const RunOptions* options, int32_t target, int32_t rol
 
 void name_partner_file(const RunOptions* options, int32_t target, int32_t role,
                        CheckFileName* name) {
-  name_check_file(options->mode,
-                  target == kTargetShare ? options->share_path : options->target_path, role ^ 1,
-                  name);
+  name_check_file(options->mode, target_folder(options, target), role ^ 1, name);
   slot_set_name(mutual_state.partner_file_name, name->path);
 }
 
 void report_open_failure(int32_t target) {
-  const ErrorInfo error{target == kTargetShare ? kErrShareFileNotOpened : kErrPathFileNotOpened,
-                        static_cast<int32_t>(GetLastError())};
-  report_error(&error);
+  report_failure(not_opened_code(target), GetLastError());
 }

@@ -88,18 +88,21 @@ bool sync_point(Participant& p) {
 
 // A lock or unlock call on byte 0 of `file`, with this participant's
 // events, timer and ErrorInfo.
-bool lock_byte_of(Participant& p, HANDLE file, int exclusive, int wait, int report) {
-  return lock_with_timeout(p.options, file, p.waits.lock_event, p.waits.wait_timer, exclusive,
-                           wait, &p.error, report) == kOpOk;
+bool lock_byte_of(Participant& p, HANDLE file, LockKind kind, LockWait wait, LockReport report) {
+  return lock_with_timeout(p.options, file, p.waits.lock_event, p.waits.wait_timer, kind, wait,
+                           &p.error, report) == kOpOk;
 }
 bool unlock_byte_of(Participant& p, HANDLE file) {
   return unlock_with_timeout(p.options, file, p.waits.lock_event, p.waits.wait_timer,
                              &p.error) == kOpOk;
 }
 
-bool lock_own(Participant& p, int exclusive) {
-  report_line(message_text(exclusive ? kMsgLockOwnExclusive : kMsgLockOwnShared));
-  if (lock_byte_of(p, p.slot->own_handle, exclusive, 1, 1)) return true;
+bool lock_own(Participant& p, LockKind kind) {
+  report_line(message_text(kind == LockKind::kExclusive ? kMsgLockOwnExclusive
+                                                        : kMsgLockOwnShared));
+  if (lock_byte_of(p, p.slot->own_handle, kind, LockWait::kWait, LockReport::kReported)) {
+    return true;
+  }
   p.end = kResultNg;
   return false;
 }
@@ -116,17 +119,17 @@ bool unlock_partner(Participant& p) {
 }
 
 // Lock own, Sync, Unlock own, Sync: leaves the own byte free again.
-bool lock_and_release_own(Participant& p, int exclusive) {
-  return lock_own(p, exclusive) && sync_point(p) && unlock_own(p) && sync_point(p);
+bool lock_and_release_own(Participant& p, LockKind kind) {
+  return lock_own(p, kind) && sync_point(p) && unlock_own(p) && sync_point(p);
 }
 
 // A waiting request on the partner's file, left outstanding while this
 // participant releases its own lock.
 struct PendingLock {
   OverlappedRequest request;
-  PendingLock(Participant& p, int exclusive)
+  PendingLock(Participant& p, LockKind kind)
       : request(p.slot->partner_handle, p.waits.pending_event, [&](RequestBlock* block) {
-          return try_lock(p.slot->partner_handle, exclusive, &block->record) == kOpOk;
+          return try_lock(p.slot->partner_handle, kind, &block->record) == kOpOk;
         }) {}
 
   // Waits for the request; the ErrorInfo of a failure, {0, 0} when granted.
@@ -141,9 +144,12 @@ struct PendingLock {
 
 // A lock of the partner's byte that must be granted, released again at
 // once; refused, the group is NG (the lock call printed why).
-bool granted_and_released(Participant& p, SequenceGroup& g, int exclusive, int wait) {
-  report_line(message_text(exclusive ? kMsgLockPartnerExclusive : kMsgLockPartnerShared));
-  if (lock_byte_of(p, p.slot->partner_handle, exclusive, wait, 1)) return unlock_partner(p);
+bool granted_and_released(Participant& p, SequenceGroup& g, LockKind kind, LockWait wait) {
+  report_line(message_text(kind == LockKind::kExclusive ? kMsgLockPartnerExclusive
+                                                        : kMsgLockPartnerShared));
+  if (lock_byte_of(p, p.slot->partner_handle, kind, wait, LockReport::kReported)) {
+    return unlock_partner(p);
+  }
   mark_ng(p, g);
   return true;
 }
@@ -152,13 +158,13 @@ bool granted_and_released(Participant& p, SequenceGroup& g, int exclusive, int w
 // not-waiting exclusive lock on its file must be granted.
 bool released_byte_group(Participant& p, int id) {
   SequenceGroup g(p, id);
-  return granted_and_released(p, g, 1, 0) && sync_point(p);
+  return granted_and_released(p, g, LockKind::kExclusive, LockWait::kNoWait) && sync_point(p);
 }
 
 // Group 58: a shared lock stacks on the other participant's shared lock.
 bool shared_on_shared_group(Participant& p) {
   SequenceGroup g(p, kGroupSharedOnShared);
-  return sync_point(p) && granted_and_released(p, g, 0, 1);
+  return sync_point(p) && granted_and_released(p, g, LockKind::kShared, LockWait::kWait);
 }
 
 // Groups 59 and 69: the other participant holds its byte, so a not-waiting
@@ -167,24 +173,26 @@ bool held_byte_group(Participant& p, int id, int32_t wrongly_granted) {
   SequenceGroup g(p, id);
   if (!sync_point(p)) return false;
   report_line(message_text(kMsgLockPartnerExclusive));
-  if (lock_byte_of(p, p.slot->partner_handle, 1, 0, 0)) {
+  if (lock_byte_of(p, p.slot->partner_handle, LockKind::kExclusive, LockWait::kNoWait,
+                   LockReport::kQuiet)) {
     // The lock stays held; the clean-up releases it.
-    p.error = ErrorInfo{wrongly_granted, 0};
-    report_error(&p.error);
+    p.error = report_failure(wrongly_granted, 0);
     mark_ng(p, g);
   } else {
-    p.error = ErrorInfo{kErrExclusiveNoWait, static_cast<int32_t>(GetLastError())};
-    report_error_plain(&p.error);
+    p.error = report_failure(kErrExclusiveNoWait, GetLastError(), true);
   }
   return true;
 }
 
+// What follows a waited group: 60 and 68 lock the own byte again
+// (exclusive) for the groups after them, 68 then meets once more.
+enum class AfterWait { kNothing, kRelock, kRelockAndSync };
+
 struct WaitedGroup {
   int id;
-  int exclusive;       // the request's kind
-  int opening_syncs;   // the other's lock is in place only after these
-  bool relock;         // 60, 68: Lock own exclusive for the groups that follow
-  bool trailing_sync;  // 68
+  LockKind kind;      // the request's
+  int opening_syncs;  // the other's lock is in place only after these
+  AfterWait after;
 };
 
 // Groups 60, 68 and 70: each participant's waiting request on the other's
@@ -194,12 +202,12 @@ bool waited_group(Participant& p, const WaitedGroup& w) {
   for (int i = 0; i < w.opening_syncs; ++i) {
     if (!sync_point(p)) return false;
   }
-  PendingLock request(p, w.exclusive);
+  PendingLock request(p, w.kind);
   if (!sync_point(p)) return false;  // both requests are outstanding now
   if (!unlock_own(p)) return false;  // grants the other's request
-  report_line(message_text(w.exclusive ? kMsgLockPartnerExclusive : kMsgLockPartnerShared));
-  const ErrorInfo error =
-      request.evaluate(p, w.exclusive ? kErrExclusiveWaiting : kErrSharedWaiting);
+  const bool exclusive = w.kind == LockKind::kExclusive;
+  report_line(message_text(exclusive ? kMsgLockPartnerExclusive : kMsgLockPartnerShared));
+  const ErrorInfo error = request.evaluate(p, exclusive ? kErrExclusiveWaiting : kErrSharedWaiting);
   if (error.code != 0) {
     p.error = error;
     report_error(&p.error);
@@ -207,9 +215,8 @@ bool waited_group(Participant& p, const WaitedGroup& w) {
   }
   // Released whether granted or not: an ungranted request makes this unlock fail.
   if (!sync_point(p) || !unlock_partner(p) || !sync_point(p)) return false;
-  if (w.relock && !lock_own(p, 1)) return false;
-  if (w.trailing_sync && !sync_point(p)) return false;
-  return true;
+  if (w.after == AfterWait::kNothing) return true;
+  return lock_own(p, LockKind::kExclusive) && (w.after == AfterWait::kRelock || sync_point(p));
 }
 
 // The groups in order: 57, 67, 59, 58, 60, 69, 68, 70 for the shared
@@ -219,31 +226,31 @@ void run_groups(Participant& p, const PairedShape& shape) {
   const int32_t* opening = shape.opening_syncs;
   if (!sync_point(p)) return;
   if (share) {
-    if (!lock_and_release_own(p, 0)) return;
+    if (!lock_and_release_own(p, LockKind::kShared)) return;
     if (!released_byte_group(p, kGroupExclusiveAfterShared)) return;
   }
-  if (!lock_and_release_own(p, 1)) return;
+  if (!lock_and_release_own(p, LockKind::kExclusive)) return;
   if (!released_byte_group(p, kGroupExclusiveAfterExclusive)) return;
   // Held into the next groups; no Sync here, each of them begins with one.
-  if (!lock_own(p, share ? 0 : 1)) return;
+  if (!lock_own(p, share ? LockKind::kShared : LockKind::kExclusive)) return;
   if (share) {
     if (!held_byte_group(p, kGroupNoWaitOnShared, kErrExclusiveOnShared)) return;
     if (!shared_on_shared_group(p)) return;
-    if (!waited_group(p, {kGroupWaitOnShared, 1, opening[0], true, false})) return;
+    if (!waited_group(p, {kGroupWaitOnShared, LockKind::kExclusive, opening[0],
+                          AfterWait::kRelock})) {
+      return;
+    }
   }
   if (!held_byte_group(p, kGroupNoWaitOnExclusive, kErrExclusiveOnExclusive)) return;
-  if (share && !waited_group(p, {kGroupSharedWaitOnExclusive, 0, opening[1], true, true})) return;
-  waited_group(p, {kGroupWaitOnExclusive, 1, opening[2], false, false});
-}
-
-const char* folder_of(const Participant& p) {
-  return p.target == kTargetShare ? p.options->share_path : p.options->target_path;
+  if (share && !waited_group(p, {kGroupSharedWaitOnExclusive, LockKind::kShared, opening[1],
+                                 AfterWait::kRelockAndSync})) {
+    return;
+  }
+  waited_group(p, {kGroupWaitOnExclusive, LockKind::kExclusive, opening[2], AfterWait::kNothing});
 }
 
 bool report_open_failure(Participant& p) {
-  p.error = ErrorInfo{p.target == kTargetShare ? kErrShareFileNotOpened : kErrPathFileNotOpened,
-                      static_cast<int32_t>(GetLastError())};
-  report_error(&p.error);
+  p.error = report_failure(not_opened_code(p.target), GetLastError());
   p.end = kResultNg;
   return false;
 }
@@ -256,14 +263,14 @@ bool make_waits_and_open_files(Participant& p, int role) {
   }
   // Whichever participant comes first creates both files; the other opens them.
   CheckFileName own;
-  name_check_file(p.options->mode, folder_of(p), role, &own);
+  name_check_file(p.options->mode, target_folder(p.options, p.target), role, &own);
   slot_set_name(p.slot->own_file_name, own.path);
   if (announce_and_open(kMsgOpeningOwn, own, &p.slot->own_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {
     return report_open_failure(p);
   }
   CheckFileName partner;
-  name_check_file(p.options->mode, folder_of(p), role ^ 1, &partner);
+  name_check_file(p.options->mode, target_folder(p.options, p.target), role ^ 1, &partner);
   slot_set_name(p.slot->partner_file_name, partner.path);
   if (announce_and_open(kMsgOpeningPartners, partner, &p.slot->partner_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {

@@ -7,12 +7,25 @@
 
 #include <stdint.h>
 
+#include "base/run_options.h"
+#include "platform/win32.h"
 #include "report/catalogue.h"
 
 struct ErrorInfo {
   int32_t code;          // ErrorCode: selects the table text
   int32_t system_error;  // Windows error number; 0 when none belongs to the report
 };
+
+// Fills the record of a failing operation: -1, what the operation returns.
+int set_error(ErrorInfo* error, int32_t code, DWORD system_error);
+// The record, printed: without the "!" when the failure is the outcome the
+// test expects (report_error_plain), else with it (report_error).
+ErrorInfo report_failure(int32_t code, DWORD system_error, bool expected = false);
+
+// The code of a check file that could not be opened in the folder of `target`.
+inline int32_t not_opened_code(int32_t target) {
+  return target == kTargetShare ? kErrShareFileNotOpened : kErrPathFileNotOpened;
+}
 
 extern char log_path[261];
 extern thread_local int32_t output_enabled;

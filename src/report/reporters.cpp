@@ -12,6 +12,17 @@
 #include "report/json_report.h"
 #include "report/report.h"
 
+int set_error(ErrorInfo* error, int32_t code, DWORD system_error) {
+  *error = ErrorInfo{code, static_cast<int32_t>(system_error)};
+  return -1;
+}
+
+ErrorInfo report_failure(int32_t code, DWORD system_error, bool expected) {
+  const ErrorInfo error{code, static_cast<int32_t>(system_error)};
+  (expected ? report_error_plain : report_error)(&error);
+  return error;
+}
+
 namespace {
 
 const size_t kLineSize = 1024;

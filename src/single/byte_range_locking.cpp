@@ -16,10 +16,11 @@ struct SoloLocker {
   ErrorInfo error;
 };
 
-bool lock_own_file(SoloLocker& s, int exclusive, int wait) {
-  report_line(message_text(exclusive ? kMsgLockOwnExclusive : kMsgLockOwnShared));
-  return lock_with_timeout(s.options, s.file, s.waits.lock_event, s.waits.wait_timer, exclusive,
-                           wait, &s.error, 1) == kOpOk;
+bool lock_own_file(SoloLocker& s, LockKind kind, LockWait wait) {
+  report_line(message_text(kind == LockKind::kExclusive ? kMsgLockOwnExclusive
+                                                        : kMsgLockOwnShared));
+  return lock_with_timeout(s.options, s.file, s.waits.lock_event, s.waits.wait_timer, kind, wait,
+                           &s.error, LockReport::kReported) == kOpOk;
 }
 
 bool unlock_own_file(SoloLocker& s) {
@@ -40,7 +41,6 @@ int simple_group(int id, Action action) {
 // *ended is set when a failure ends the whole test.
 int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
   *ended = true;
-  const char* folder = target == kTargetShare ? options->share_path : options->target_path;
   SoloLocker s{options, INVALID_HANDLE_VALUE, {nullptr, nullptr, nullptr}, {0, 0}};
   enter_slot_test();
   ScopeGuard end([&] {
@@ -50,11 +50,9 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
 
   if (!create_lock_waits(&s.waits, false)) return kResultNg;
   char name[261] = {0};
-  s.file = open_own_check_file(options, folder, name);
+  s.file = open_own_check_file(options, target_folder(options, target), name);
   if (s.file == INVALID_HANDLE_VALUE) {
-    s.error = ErrorInfo{target == kTargetShare ? kErrShareFileNotOpened : kErrPathFileNotOpened,
-                        static_cast<int32_t>(GetLastError())};
-    report_error(&s.error);
+    s.error = report_failure(not_opened_code(target), GetLastError());
     return kResultNg;
   }
 
@@ -62,7 +60,7 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
   *ended = false;
   {
     GroupGuard g(kGroupExclusiveNoWait);
-    if (!lock_own_file(s, 1, 0)) {
+    if (!lock_own_file(s, LockKind::kExclusive, LockWait::kNoWait)) {
       g.result = kResultNg;
       result = kResultNg;
     } else if (!unlock_own_file(s)) {
@@ -70,12 +68,18 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
       return kResultNg;
     }
   }
+  // A waiting lock in one group, its release in the next.
+  const auto lock_and_release = [&](int lock_group, LockKind kind, int release_group) {
+    result = combine_results(result, simple_group(lock_group, [&] {
+      return lock_own_file(s, kind, LockWait::kWait);
+    }));
+    result = combine_results(result,
+                             simple_group(release_group, [&] { return unlock_own_file(s); }));
+  };
   if (target == kTargetShare) {
-    result |= simple_group(kGroupSharedWaiting, [&] { return lock_own_file(s, 0, 1); });
-    result |= simple_group(kGroupReleaseShared, [&] { return unlock_own_file(s); });
+    lock_and_release(kGroupSharedWaiting, LockKind::kShared, kGroupReleaseShared);
   }
-  result |= simple_group(kGroupExclusiveWaiting, [&] { return lock_own_file(s, 1, 1); });
-  result |= simple_group(kGroupReleaseExclusive, [&] { return unlock_own_file(s); });
+  lock_and_release(kGroupExclusiveWaiting, LockKind::kExclusive, kGroupReleaseExclusive);
   return result;
 }
 

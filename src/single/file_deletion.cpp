@@ -12,8 +12,7 @@ int single_deletion_test(const RunOptions* options) {
   char name[261] = {0};
   HANDLE file = open_own_check_file(options, options->target_path, name);
   if (file == INVALID_HANDLE_VALUE) {
-    const ErrorInfo error{kErrPathFileNotOpened, static_cast<int32_t>(GetLastError())};
-    report_error(&error);
+    report_failure(kErrPathFileNotOpened, GetLastError());
     return kResultNg;
   }
   report_line(message_text(kMsgClosing));
@@ -23,8 +22,7 @@ int single_deletion_test(const RunOptions* options) {
   if (DeleteFileA(name)) {
     report_message(kMsgDeleted, name);
   } else {
-    const ErrorInfo error{kErrDeleteFailed, static_cast<int32_t>(GetLastError())};
-    report_error(&error);
+    report_failure(kErrDeleteFailed, GetLastError());
     g.result = kResultNg;
   }
   return g.result;

@@ -13,24 +13,15 @@ HANDLE open_case_file(const CheckFileName& name, DWORD disposition) {
   return announce_and_open(kMsgOpening, name, &check_slots[0].own_handle, disposition);
 }
 
-void report_code(int32_t code, DWORD system_error, bool expected) {
-  const ErrorInfo error{code, static_cast<int32_t>(system_error)};
-  if (expected) {
-    report_error_plain(&error);
-  } else {
-    report_error(&error);
-  }
-}
-
 // Cases 53 and 52: the open must be refused with `refusal`.
 int expect_refusal(int group, const CheckFileName& name, DWORD disposition, DWORD refusal) {
   GroupGuard g(group);
   if (open_case_file(name, disposition) == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    report_code(kErrPathFileOpenError, error, error == refusal);
+    report_failure(kErrPathFileOpenError, error, error == refusal);
     if (error != refusal) g.result = kResultNg;
   } else {
-    report_code(kErrPathFileWronglyOpened, 0, false);
+    report_failure(kErrPathFileWronglyOpened, 0);
     slot_close_handle(&check_slots[0].own_handle);
     g.result = kResultNg;
   }
@@ -41,7 +32,7 @@ int expect_refusal(int group, const CheckFileName& name, DWORD disposition, DWOR
 int expect_open(int group, const CheckFileName& name, DWORD disposition, int32_t code) {
   GroupGuard g(group);
   if (open_case_file(name, disposition) == INVALID_HANDLE_VALUE) {
-    report_code(code, GetLastError(), false);
+    report_failure(code, GetLastError());
     g.result = kResultNg;
   } else {
     slot_close_handle(&check_slots[0].own_handle);
@@ -53,26 +44,26 @@ int expect_open(int group, const CheckFileName& name, DWORD disposition, int32_t
 
 int single_open_tests(const RunOptions* options, int32_t target) {
   const bool path = target == kTargetPath;
-  const char* folder = path ? options->target_path : options->share_path;
 
   enter_slot_test();
   ScopeGuard end([] { leave_slot_test(); });
   CheckFileName name;
-  name_check_file(options->mode, folder, 0, &name);
+  name_check_file(options->mode, target_folder(options, target), 0, &name);
   slot_set_name(check_slots[0].own_file_name, name.path);
 
   int result = kResultOk;
   if (path) {
-    result |= expect_refusal(kGroupOpenMissing, name, OPEN_EXISTING, ERROR_FILE_NOT_FOUND);
+    result = expect_refusal(kGroupOpenMissing, name, OPEN_EXISTING, ERROR_FILE_NOT_FOUND);
   }
   // Without the file the remaining cases mean nothing.
-  if (expect_open(kGroupCreateMissing, name, CREATE_NEW,
-                  path ? kErrPathFileNotOpened : kErrShareFileNotOpened) != kResultOk) {
+  if (expect_open(kGroupCreateMissing, name, CREATE_NEW, not_opened_code(target)) != kResultOk) {
     return kResultNg;
   }
   if (path) {
-    result |= expect_refusal(kGroupCreateExisting, name, CREATE_NEW, ERROR_FILE_EXISTS);
-    result |= expect_open(kGroupOpenExisting, name, OPEN_EXISTING, kErrPathFileNotOpened);
+    result = combine_results(
+        result, expect_refusal(kGroupCreateExisting, name, CREATE_NEW, ERROR_FILE_EXISTS));
+    result = combine_results(
+        result, expect_open(kGroupOpenExisting, name, OPEN_EXISTING, kErrPathFileNotOpened));
   }
   return result;
 }

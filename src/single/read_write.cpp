@@ -13,11 +13,6 @@ namespace {
 const char kTestData[] = "1234567890";  // written with its terminating zero: 11 bytes
 const DWORD kDataSize = sizeof kTestData;
 
-void report_failure(int32_t code, DWORD system_error) {
-  const ErrorInfo error{code, static_cast<int32_t>(system_error)};
-  report_error(&error);
-}
-
 // Waits for a request that was not refused at once, also one done at once;
 // reports a failure with `code`.  Returns the step result.
 int settle(OverlappedRequest& request, HANDLE file, HANDLE timer, int64_t due_time, int32_t code) {

@@ -31,11 +31,6 @@ BOOL unlock_master_byte(HANDLE master, int32_t offset) {
   return UnlockFileEx(master, 0, 1, 0, &record);
 }
 
-void set_error(ErrorInfo* error, int32_t code, DWORD system_error) {
-  error->code = code;
-  error->system_error = static_cast<int32_t>(system_error);
-}
-
 int take_master_byte(HANDLE master, int32_t offset, ErrorInfo* error) {
   if (lock_master_byte(master, offset, 1)) return 1;
   const DWORD failure = GetLastError();

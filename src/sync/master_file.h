@@ -24,8 +24,6 @@ enum : int32_t {
 BOOL lock_master_byte(HANDLE master, int32_t offset, int exclusive);
 BOOL unlock_master_byte(HANDLE master, int32_t offset);
 
-void set_error(ErrorInfo* error, int32_t code, DWORD system_error);
-
 // `offset` taken exclusively: 1; 0 when the other party holds it; -1 with
 // *error = {15, error} when the request failed otherwise.  A probe of
 // whether the other party holds a byte releases it again at once when taken.

@@ -22,18 +22,6 @@ const DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 void say(int id) { report_line(message_text(id)); }
 
-// Fills the check's ErrorInfo and prints it; without the "!" when the
-// failure is the outcome the group expects.
-void report_failure(ErrorInfo* error, int32_t code, DWORD system_error, bool expected = false) {
-  error->code = code;
-  error->system_error = static_cast<int32_t>(system_error);
-  if (expected) {
-    report_error_plain(error);
-  } else {
-    report_error(error);
-  }
-}
-
 // Group 45: the tool creates the file, the person opens it, the tool
 // deletes it, whatever the wait gave.
 int app_opens_tools_file(const RunOptions* options, ErrorInfo* error) {
@@ -42,7 +30,7 @@ int app_opens_tools_file(const RunOptions* options, ErrorInfo* error) {
   report_message(kMsgCreatingTargetFile, target);
   HANDLE file = open_test_file(target, kReadWrite, kShareReadWrite, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE) {
-    report_failure(error, kErrPathFileNotOpened, GetLastError());
+    *error = report_failure(kErrPathFileNotOpened, GetLastError());
     return group.result = kResultNg;
   }
   close_handle(&file);
@@ -66,7 +54,7 @@ int open_persons_file(const char* target, int announce, DWORD access, DWORD shar
   HANDLE file = open_test_file(target, access, share, OPEN_EXISTING);
   int result = kResultOk;
   if (file == INVALID_HANDLE_VALUE) {
-    report_failure(error, kErrTargetNotOpened, GetLastError());
+    *error = report_failure(kErrTargetNotOpened, GetLastError());
     result = kResultNg;
   }
   say(kMsgOpenTestEnding);
@@ -100,7 +88,7 @@ int app_opens_unshared(const RunOptions* options, ErrorInfo* error) {
   report_message(kMsgOpeningTargetUnshared, target);
   HANDLE file = open_test_file(target, kReadWrite, 0, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) {
-    report_failure(error, kErrTargetNotOpened, GetLastError());
+    *error = report_failure(kErrTargetNotOpened, GetLastError());
     return group.result = kResultNg;
   }
   // Closed on every way out; announced only on the way the person answered.
@@ -126,10 +114,10 @@ int tool_opens_unshared(const RunOptions* options, ErrorInfo* error) {
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD refusal = GetLastError();
     const bool for_sharing = refusal == ERROR_SHARING_VIOLATION;
-    report_failure(error, kErrTargetNotOpened, refusal, for_sharing);
+    *error = report_failure(kErrTargetNotOpened, refusal, for_sharing);
     if (!for_sharing) group.result = kResultNg;
   } else {
-    report_failure(error, kErrTargetWronglyOpened, 0);
+    *error = report_failure(kErrTargetWronglyOpened, 0);
     close_handle(&file);
     group.result = kResultNg;
   }

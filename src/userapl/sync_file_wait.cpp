@@ -21,12 +21,6 @@ struct Watch {
   HANDLE thread;
 };
 
-int fail(ErrorInfo* error, int32_t code, DWORD system_error) {
-  error->code = code;
-  error->system_error = static_cast<int32_t>(system_error);
-  return -1;
-}
-
 // The name is the folder part of -f (drive and directory, separator
 // included) followed by ZARSTOP.stop: a bare name's lies in the current
 // folder.  -f is at most kMaxPathChars long, so its folder part and the
@@ -69,19 +63,19 @@ DWORD create_sync_file(const char* name) {
 int watch(const RunOptions* options, Watch* w, ErrorInfo* error) {
   char name[sizeof w->args.sync_file_name];
   if (!name_sync_file(options->target_file, name, sizeof name)) {
-    return fail(error, kErrPathAnalysis, GetLastError());
+    return set_error(error, kErrPathAnalysis, GetLastError());
   }
   report_message(kMsgCreatingSyncFile, name);
-  if (DWORD failure = create_sync_file(name)) return fail(error, kErrSyncFileCreation, failure);
+  if (DWORD failure = create_sync_file(name)) return set_error(error, kErrSyncFileCreation, failure);
 
   w->args.stop_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (w->args.stop_event == nullptr) return fail(error, kErrWatcherThread, GetLastError());
+  if (w->args.stop_event == nullptr) return set_error(error, kErrWatcherThread, GetLastError());
   w->args.options = options;
   memcpy(w->args.sync_file_name, name, sizeof name);
 
   report_line(message_text(kMsgCreatingSyncThread));
   w->thread = CreateThread(nullptr, 0, sync_file_watcher, &w->args, 0, nullptr);
-  if (w->thread == nullptr) return fail(error, kErrWatcherThread, GetLastError());
+  if (w->thread == nullptr) return set_error(error, kErrWatcherThread, GetLastError());
   report_line(message_text(kMsgWaitingForSyncFileDeletion));
 
   const DWORD limit_ms = static_cast<DWORD>(options->timeout_sec) * 1000;
@@ -98,11 +92,11 @@ int watch(const RunOptions* options, Watch* w, ErrorInfo* error) {
       report_line(message_text(kMsgStoppingSyncThread));
       SetEvent(w->args.stop_event);
     }
-    return fail(error, kErrTimedOut, 0);
+    return set_error(error, kErrTimedOut, 0);
   }
   DWORD exit_code = 0;
   if (!GetExitCodeThread(w->thread, &exit_code) || exit_code != 0) {
-    return fail(error, kErrSyncFileWatch, GetLastError());
+    return set_error(error, kErrSyncFileWatch, GetLastError());
   }
   return 0;
 }

@@ -29,7 +29,8 @@ class LockTest : public ::testing::Test {
   }
   static Outcome got(int result, const ErrorInfo& e) { return {result, e.code, e.system_error}; }
   Outcome lock(HANDLE file, int exclusive, int wait, int report = 1, ErrorInfo e = {-1, -1}) {
-    return got(lock_with_timeout(&options_, file, event_, timer_, exclusive, wait, &e, report), e);
+    return got(lock_with_timeout(&options_, file, event_, timer_, LockKind(exclusive),
+                                 LockWait(wait), &e, LockReport(report)), e);
   }
   Outcome unlock(HANDLE file, ErrorInfo e = {-1, -1}) {
     return got(unlock_with_timeout(&options_, file, event_, timer_, &e), e);
@@ -61,7 +62,7 @@ TEST_F(LockTest, WaitingRequestsGrantedOnReleaseOrTimedOutReportedAndWithdrawn) 
   ASSERT_EQ(kOk, lock(other_, 1, 0));
   static OVERLAPPED records[2];  // requests may outlive the test under Wine
   HANDLE third = open();
-  ASSERT_EQ(-2, try_lock(third, 0, &records[0]));
+  ASSERT_EQ(-2, try_lock(third, LockKind::kShared, &records[0]));
   std::atomic<bool> released{false};
   std::thread releaser([&] { Sleep(400), released = true, unlock_byte(other_); });
   EXPECT_EQ(kOk, lock(mine_, 0, 1));  // shared, like third's; Wine: at once, holding nothing
@@ -70,7 +71,7 @@ TEST_F(LockTest, WaitingRequestsGrantedOnReleaseOrTimedOutReportedAndWithdrawn) 
   EXPECT_TRUE(released || kWine);
   for (HANDLE h : {mine_, third}) ASSERT_EQ(kOk, kWine ? lock(h, 0, 0) : kOk);  // Wine: none held
   // Exclusive requests while both hold the byte: never granted.
-  EXPECT_EQ(-2, try_lock(other_, 1, &records[1]));
+  EXPECT_EQ(-2, try_lock(other_, LockKind::kExclusive, &records[1]));
   EXPECT_EQ(kWine ? 0 : -3, wait_overlapped(other_, &records[1], timer_, -5000000));  // 0.5 s
   CancelIoEx(other_, &records[1]);
   options_.timeout_sec = 1;  // given up after 1 s, reported though report is off

@@ -37,7 +37,6 @@ size_t count(const std::string& text, const std::string& line) {
 }
 
 TEST(PairedLockSequence, BothShapesBetweenTwoThreads) {
-  InitializeCriticalSection(&resource_lock);
   struct Shape {
     int32_t mode;
     PairedShape shape;

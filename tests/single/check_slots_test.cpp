@@ -15,7 +15,6 @@ namespace {
 
 class SlotTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { InitializeCriticalSection(&resource_lock); }
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty() || logs_.path().empty());
     interrupt_count = 0;
