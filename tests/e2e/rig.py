@@ -37,6 +37,7 @@ import time
 from collections import namedtuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import test_userapl  # noqa: E402
 import zarnrun  # noqa: E402
 
 SKIPPED = 77  # ctest's SKIP_RETURN_CODE for the rig's tests
@@ -261,35 +262,26 @@ class Rig:
                 found.append(int(entry))
         return found
 
-    def mounts(self, share, host):
-        """The mounts that give a host `share` at its mount point, in order:
-        each as its command and the point it mounts."""
-        mount_point = self.mount_point(share)
-        if share == "gluster":
-            return [(["glusterfs", "--volfile-server=" + SERVER, "--volfile-id=" + VOLUME,
-                      "--log-file=%s/glusterfs.%s.log" % (self.logs, host), mount_point],
-                     mount_point)]
-        if share == "bindfs":
-            return [(["bindfs", self.data(share), mount_point], mount_point)]
-        if share == "bindfs-lf":
-            return [(["bindfs", "--enable-lock-forwarding", "--multithreaded", self.data(share),
-                      mount_point], mount_point)]
-        if share == "samba":
-            return [(["mount", "--bind", self.data(share), mount_point], mount_point)]
-        if share == "smbnetfs":
-            return [(["env", "HOME=" + self.samba, "smbnetfs", "-o", "nonempty", self.smb_tree],
-                     self.smb_tree)]
-        return [(["sshfs", "-p", str(SSH_PORT), "-o",
-                  "IdentityFile=%s/user_key,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
-                  "BatchMode=yes" % self.ssh, "root@127.0.0.1:" + self.data(share), mount_point],
-                 mount_point)]
+    def mount(self, share, host):
+        """The command that gives a host `share` at its mount point, and the point it mounts."""
+        point, data = self.mount_point(share), self.data(share)
+        return {
+            "gluster": ["glusterfs", "--volfile-server=" + SERVER, "--volfile-id=" + VOLUME,
+                        "--log-file=%s/glusterfs.%s.log" % (self.logs, host), point],
+            "bindfs": ["bindfs", data, point],
+            "bindfs-lf": ["bindfs", "--enable-lock-forwarding", "--multithreaded", data, point],
+            "samba": ["mount", "--bind", data, point],
+            "smbnetfs": ["env", "HOME=" + self.samba, "smbnetfs", "-o", "nonempty", self.smb_tree],
+            "sshfs": ["sshfs", "-p", str(SSH_PORT), "-o", "IdentityFile=%s/user_key,"
+                      "StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes"
+                      % self.ssh, "root@127.0.0.1:" + data, point],
+        }[share], self.smb_tree if share == "smbnetfs" else point
 
     def host(self, host, shares, folders, command):
         """Starts `command` on a simulated host that mounts `shares` and
         makes `folders` in them; it unmounts when the command ends."""
         q = shlex.quote
-        mounts = [(share, mount, point) for share in shares
-                  for mount, point in self.mounts(share, host)]
+        mounts = [(share,) + self.mount(share, host) for share in shares]
         log = q(os.path.join(self.logs, "mount.%s.log" % host))
         script = ['fail() { echo "rig: %s: $*" >&2; exit %d; }' % (host, RIG_FAILED),
                   "hostname %s" % q(host),
@@ -354,26 +346,19 @@ class Rig:
             return ""
 
 
-class SmbPerson:
+class SmbPerson(test_userapl.Person):
     """A Windows program at an SMB client of the rig's Samba share
     (smb_person.py), with the interface of the scripted person of the
     linkage check: do(command, path) for a path in data("samba")."""
 
     def __init__(self, case, exported):
         self.exported = exported
-        self.proc = subprocess.Popen(
-            [smb_python(), os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                        "smb_person.py"), SERVER, SMB_SHARE, SMB_USER,
-             SMB_PASSWORD], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        super().__init__(case, [smb_python(), os.path.join(os.path.dirname(
+            os.path.abspath(__file__)), "smb_person.py"), SERVER, SMB_SHARE, SMB_USER, SMB_PASSWORD])
         case.addCleanup(self.end)
 
-    def do(self, command, *paths):
-        """0, or the name of the NTSTATUS that refused it."""
-        self.proc.stdin.write(" ".join([command] + [
-            os.path.relpath(p, self.exported) for p in paths]) + "\n")
-        self.proc.stdin.flush()
-        answer = self.proc.stdout.readline().strip()
-        return int(answer) if answer.isdigit() else answer
+    def name(self, path):
+        return os.path.relpath(path, self.exported)
 
     def end(self):
         """Closes what it holds; how many files its watch opened."""
@@ -381,7 +366,6 @@ class SmbPerson:
             return None
         self.proc.stdin.close()
         opened = self.proc.stdout.read().strip()
-        self.proc.stdout.close()
         if self.proc.wait(60) != 0:
             raise RuntimeError("smb_person.py ended with %d" % self.proc.returncode)
         return int(opened)

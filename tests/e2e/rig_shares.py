@@ -114,62 +114,6 @@ def tearDownModule():
     rig_started.stop()
 
 
-class SingleRowTest(unittest.TestCase):
-    maxDiff = None
-
-    def check(self, h, p, ng=None, targets=("-h", "-p"), timeout=None):
-        """Runs `-m single` on hostA with -h on share `h` and -p on share `p`;
-        expects the NG groups `ng` ({path: codes}) and the groups around them
-        to finish NG, every other group OK, and nothing left."""
-        (run,), left = rig_started.run(["hostA"], "single", h, p, self._testMethodName, timeout)
-        self.assertEqual((with_enclosing(ng or {}), list(targets)), verdict(run.report))
-        self.assertEqual((zarnrun.FAILED if ng else 0, b"", []), (run.status, run.stderr, left))
-
-    def test_glusterfs_for_both(self):
-        # A sound share: every group OK.
-        self.check(h="gluster", p="gluster")
-
-    def test_bindfs_for_both(self):
-        # One process on one mount: its handles see each other's locks, so
-        # every group is OK; that locks do not cross hosts takes two hosts.
-        self.check(h="bindfs", p="bindfs")
-
-    def test_glusterfs_and_bindfs(self):
-        self.check(h="gluster", p="bindfs")
-
-    def test_sshfs_for_both(self):
-        self.check(h="sshfs", p="sshfs")
-
-    def test_lock_forwarding_bindfs_for_both(self):
-        # The paired lock sequence pairs its two threads through byte locks
-        # on the master file in -h.  On this mount their handles never
-        # conflict: both take the first marker, both believe they came first
-        # and wait for a partner they never see, until the time limit.  The
-        # set-up fails with 22 inside "Byte range locking" of -h, before any
-        # of its paired groups starts; the aborted -h target skips -p.
-        self.check(h="bindfs-lf", p="bindfs-lf", ng={("-h", LOCKING): [22]}, targets=("-h",),
-                   timeout=BROKEN_SHARE_LIMIT)
-
-    def test_smbnetfs_for_both(self):
-        # As bindfs: the kernel keeps the locks and share markers of the one
-        # mount, and its handles see each other's.  Deleting needs the tool
-        # to close its own handles of a file first (smbnetfs refuses to
-        # unlink a file its caller holds open).
-        self.check(h="smbnetfs", p="smbnetfs")
-
-    def test_glusterfs_and_lock_forwarding_bindfs(self):
-        # The threads pair on -h's sound master file; their check files are
-        # on -p, where their handles never conflict.  In the exclusive lock
-        # without waiting against the partner's exclusive lock each thread
-        # is wrongly granted the lock (19), which it keeps.  The waiting
-        # exclusive request that follows meets that lock of its own handle,
-        # which the partner's unlock does not release, and waits until the
-        # time limit (22).  The groups against released locks are OK.
-        self.check(h="gluster", p="bindfs-lf",
-                   ng=GRANTED_TWICE_ON_P,
-                   timeout=BROKEN_SHARE_LIMIT)
-
-
 def phases(report):
     """The verdict of each operation of a report: the single check's, then,
     in a double check, the mutual check's."""
@@ -184,88 +128,103 @@ def phase(ng=None, targets=("-h", "-p")):
     return with_enclosing(ng or {}), list(targets)
 
 
+SOUND = phase()
+ABORTED_IN_H_LOCKING = phase({("-h", LOCKING): [22]}, ["-h"])
+NEVER_MEET = phase({("-h", OPENING): [22]}, ["-h"])
 NOT_RUN = None  # the mutual phase of a double check whose single phase aborted
 
+# The single rows: -h share, -p share, the verdict.  A row with an NG runs
+# with -t BROKEN_SHARE_LIMIT.
+# - gluster, bindfs, sshfs, smbnetfs: sound.  On bindfs one process on one
+#   mount: its handles see each other's locks; that locks do not cross hosts
+#   takes two hosts.  smbnetfs as bindfs: the kernel keeps the locks and
+#   share markers of the one mount; deleting needs the tool to close its own
+#   handles of a file first (smbnetfs refuses to unlink a file its caller
+#   holds open).
+# - bindfs-lf for both: the paired lock sequence pairs its two threads
+#   through byte locks on the master file in -h.  On this mount their handles
+#   never conflict: both take the first marker, both believe they came first
+#   and wait for a partner they never see, until the time limit.  The set-up
+#   fails with 22 inside "Byte range locking" of -h, before any of its paired
+#   groups starts; the aborted -h target skips -p.
+# - gluster and bindfs-lf: the threads pair on -h's sound master file; their
+#   check files are on -p, where their handles never conflict.  In the
+#   exclusive lock without waiting against the partner's exclusive lock each
+#   thread is wrongly granted the lock (19), which it keeps.  The waiting
+#   exclusive request that follows meets that lock of its own handle, which
+#   the partner's unlock does not release, and waits until the time limit
+#   (22).  The groups against released locks are OK.
+SINGLE_ROWS = [("gluster", "gluster", SOUND), ("bindfs", "bindfs", SOUND),
+               ("gluster", "bindfs", SOUND), ("sshfs", "sshfs", SOUND),
+               ("smbnetfs", "smbnetfs", SOUND), ("bindfs-lf", "bindfs-lf", ABORTED_IN_H_LOCKING),
+               ("gluster", "bindfs-lf", phase(GRANTED_TWICE_ON_P))]
 
-class DoubleRowTest(unittest.TestCase):
-    """Two hosts at once, each with its own mounts of the shares.  The single
-    phase of each uses names of its own host and process, so each host's
-    single phase gives its single row's verdict; the mutual phase pairs the
-    two hosts through the master file in -h."""
+# The double rows: -h share, -p share, the hosts that reach both through
+# another share, each host's single and mutual verdicts.
+# - gluster for both: both phases OK on both hosts.
+# - bindfs, sshfs, smbnetfs (smbnetfs passes no lock to Samba), and hostA on
+#   the exported folder with hostB on smbnetfs (hostA's locks stay in the
+#   server's kernel, which Samba consults for its own clients only): neither
+#   host sees the other's locks on the master file in -h: both take the
+#   first arrival's marker and wait for a partner, until the time limit (22),
+#   in the set-up of the first mutual test, the open test of -h.  It aborts:
+#   -h aborted, -p skipped, the mutual phase NG.
+# - gluster and bindfs: the hosts pair on -h's sound master file, and every
+#   test of -h passes.  Of the lock groups of -p (67, 69, 70) the one against
+#   a released lock (67) needs no conflict and passes.  The exclusive lock
+#   without waiting against the partner's exclusive lock (69) is wrongly
+#   granted (19), and kept.  The waiting exclusive request that follows (70)
+#   meets that lock of its own handle, which the partner's unlock does not
+#   release: the time limit (22); the unlock of the partner's file then
+#   releases the lock of 69 and succeeds.  Opening and deleting the other's
+#   files need no lock: OK.
+# - bindfs-lf for both: each host's single phase aborts in the lock test of
+#   -h as its single row does; a double check whose single phase aborted does
+#   not start its mutual phase.
+# - gluster and bindfs-lf: the single phase as its single row.  In the mutual
+#   phase each host holds its locks through a mount of its own, and locks
+#   cross mounts: every conflict is between the two hosts, and every group
+#   passes.
+DOUBLE_ROWS = [("gluster", "gluster", None, SOUND, SOUND),
+               ("bindfs", "bindfs", None, SOUND, NEVER_MEET),
+               ("sshfs", "sshfs", None, SOUND, NEVER_MEET),
+               ("smbnetfs", "smbnetfs", None, SOUND, NEVER_MEET),
+               ("smbnetfs", "smbnetfs", {"hostA": "samba"}, SOUND, NEVER_MEET),
+               ("gluster", "bindfs", None, SOUND, phase(GRANTED_TWICE_ON_P)),
+               ("bindfs-lf", "bindfs-lf", None, ABORTED_IN_H_LOCKING, NOT_RUN),
+               ("gluster", "bindfs-lf", None, phase(GRANTED_TWICE_ON_P), SOUND)]
+
+
+def row_name(mode, h, p, via):
+    return "%s-%s-%s%s" % (mode, h, p, "".join("-%s-%s" % item for item in (via or {}).items()))
+
+
+class ShareRowTest(unittest.TestCase):
+    """Each row on hostA alone (single) or on hostA and hostB at once, each
+    with its own mounts of the shares (double).  The single phase of each
+    host uses names of its own host and process, so each host's single phase
+    gives its single row's verdict; the mutual phase pairs the two hosts
+    through the master file in -h.  Nothing may be left."""
     maxDiff = None
 
-    def check(self, h, p, single=phase(), mutual=phase(), timeout=None, via=None):
-        """Runs `-m double` on hostA and hostB at once, with -h on share `h`
-        and -p on share `p` (or as `via` says); expects of each host the
-        verdicts `single` and `mutual` (phase(), or NOT_RUN), and nothing left."""
-        runs, left = rig_started.run(["hostA", "hostB"], "double", h, p, self._testMethodName,
-                                     timeout, via)
-        expected = [single] + ([mutual] if mutual is not NOT_RUN else [])
-        failed = expected != [phase(), phase()]
-        for run in runs:
-            self.assertEqual((run.host, expected), (run.host, phases(run.report)))
-            self.assertEqual((run.host, zarnrun.FAILED if failed else 0, b""),
-                             (run.host, run.status, run.stderr))
-        self.assertEqual([], left)
+    def check(self, hosts, mode, h, p, expected, via=None):
+        with self.subTest(mode=mode, h=h, p=p, via=via):
+            failed = expected != [SOUND] * len(expected)
+            runs, left = rig_started.run(hosts, mode, h, p, row_name(mode, h, p, via),
+                                         BROKEN_SHARE_LIMIT if failed else None, via)
+            for run in runs:
+                self.assertEqual((run.host, expected, zarnrun.FAILED if failed else 0, b""),
+                                 (run.host, phases(run.report), run.status, run.stderr))
+            self.assertEqual([], left)
 
-    def test_glusterfs_for_both(self):
-        # Two hosts on one sound share: both phases OK on both.
-        self.check(h="gluster", p="gluster")
+    def test_single_rows(self):
+        for h, p, verdict_of_row in SINGLE_ROWS:
+            self.check(["hostA"], "single", h, p, [verdict_of_row])
 
-    def test_bindfs_for_both(self):
-        # Neither host sees the other's locks on the master file in -h: both
-        # take the first arrival's marker and wait for a partner, until the
-        # time limit (22), in the set-up of the first mutual test, the open
-        # test of -h.  It aborts: -h aborted, -p skipped, the mutual phase NG.
-        self.check(h="bindfs", p="bindfs", mutual=phase({("-h", OPENING): [22]}, ["-h"]),
-                   timeout=BROKEN_SHARE_LIMIT)
-
-    def test_sshfs_for_both(self):
-        # As bindfs: locks do not cross mounts.
-        self.check(h="sshfs", p="sshfs", mutual=phase({("-h", OPENING): [22]}, ["-h"]),
-                   timeout=BROKEN_SHARE_LIMIT)
-
-    def test_smbnetfs_for_both(self):
-        # As bindfs: smbnetfs passes no lock to Samba.
-        self.check(h="smbnetfs", p="smbnetfs", mutual=phase({("-h", OPENING): [22]}, ["-h"]),
-                   timeout=BROKEN_SHARE_LIMIT)
-
-    def test_exported_folder_and_smbnetfs(self):
-        # hostA's locks stay in the server's kernel, which Samba consults for
-        # its own clients only; hostB's stay in its smbnetfs mount.  As
-        # bindfs: the hosts never meet.
-        self.check(h="smbnetfs", p="smbnetfs", mutual=phase({("-h", OPENING): [22]}, ["-h"]),
-                   timeout=BROKEN_SHARE_LIMIT, via={"hostA": "samba"})
-
-    def test_glusterfs_and_bindfs(self):
-        # The hosts pair on -h's sound master file, and every test of -h
-        # passes.  Of the lock groups of -p (67, 69, 70) the one against a
-        # released lock (67) needs no conflict and passes.  The exclusive
-        # lock without waiting against the partner's exclusive lock (69) is
-        # wrongly granted (19), and kept.  The waiting exclusive request that
-        # follows (70) meets that lock of its own handle, which the
-        # partner's unlock does not release: the time limit (22); the unlock
-        # of the partner's file then releases the lock of 69 and succeeds.
-        # Opening and deleting the other's files need no lock: OK.
-        self.check(h="gluster", p="bindfs",
-                   mutual=phase(GRANTED_TWICE_ON_P),
-                   timeout=BROKEN_SHARE_LIMIT)
-
-    def test_lock_forwarding_bindfs_for_both(self):
-        # Each host's single phase aborts in the lock test of -h as its
-        # single row does; a double check whose single phase aborted does not
-        # start its mutual phase.
-        self.check(h="bindfs-lf", p="bindfs-lf", single=phase({("-h", LOCKING): [22]}, ["-h"]),
-                   mutual=NOT_RUN, timeout=BROKEN_SHARE_LIMIT)
-
-    def test_glusterfs_and_lock_forwarding_bindfs(self):
-        # The single phase as its single row: NG in 69 and 70 of -p.  In
-        # the mutual phase each host holds its locks through a mount of its
-        # own, and locks cross mounts: every conflict is between the two
-        # hosts, and every group passes.
-        self.check(h="gluster", p="bindfs-lf",
-                   single=phase(GRANTED_TWICE_ON_P),
-                   timeout=BROKEN_SHARE_LIMIT)
+    def test_double_rows(self):
+        for h, p, via, single, mutual in DOUBLE_ROWS:
+            self.check(["hostA", "hostB"], "double", h, p,
+                       [single] + ([mutual] if mutual is not NOT_RUN else []), via)
 
 
 class SmbClientRowTest(unittest.TestCase):
@@ -304,7 +263,7 @@ class SmbClientRowTest(unittest.TestCase):
         self.assertEqual(0, person.do("watch", *(
             os.path.join(rig_started.data("samba"), row, folder) for folder in ("h", "p"))))
         (run,), left = rig_started.run(["hostA"], "single", "samba", "samba", row)
-        self.assertEqual(phase(), verdict(run.report))
+        self.assertEqual(SOUND, verdict(run.report))
         self.assertEqual((0, b"", []), (run.status, run.stderr, left))
         self.assertGreater(person.end(), 0)  # files it held unshared while the tool used them
 

@@ -153,9 +153,6 @@ class CommandLineTest(zarnrun.Case):
 JUNK_BYTES = bytes(b for b in range(1, 256) if b != ord("/"))
 JUNK_OPTIONS = ["-x", "-", "--", "/t", "-mm", "-M", "", "m", "-T"]
 TIMEOUTS = ["10"] * 8 + ["10abc", " +10", "9", "601", "-10", "0x10", "", "99999999999"]
-# ThreadSanitizer waits a second at every exit for threads that most of
-# these lines never start.
-QUICK_EXIT = {"TSAN_OPTIONS": os.environ.get("TSAN_OPTIONS", "") + ":atexit_sleep_ms=0"}
 
 
 def junk(rng):
@@ -210,7 +207,7 @@ class RandomCommandLineTest(unittest.TestCase):
                 tmp.mkdir("P")
                 tmp.mkdir("H")
                 args = random_line(rng, tmp)
-                result = run(args, cwd=tmp.path, timeout=300, env=QUICK_EXIT)
+                result = run(args, cwd=tmp.path, timeout=300)
                 logged = "-o" in args and result.stdout == b""
                 printed = re.match(operation, result.stdout) and re.search(verdict, result.stdout)
                 if result.status == FAILED and result.stdout == b"" and result.stderr in refusals:

@@ -51,21 +51,27 @@ NG = ['  Test Check target "Test for the file to be checked" finished. ... [ NG 
 
 
 class Person:
-    """The hands: one command and one answer a line."""
+    """The hands: one command and one answer a line, by the scripted person
+    or by `program`."""
 
-    def __init__(self, test):
-        if not PERSON or not os.path.isfile(PERSON):
+    def __init__(self, test, program=None):
+        if program is None and not os.path.isfile(PERSON):
             raise RuntimeError("ZARN_PERSON does not name the person's program: %r" % PERSON)
-        self.proc = subprocess.Popen(zarnrun.RUNNER + [PERSON], stdin=subprocess.PIPE,
+        self.proc = subprocess.Popen(program or zarnrun.RUNNER + [PERSON], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, env=zarnrun.environment(), text=True)
         test.addCleanup(self.proc.wait, 60)
         test.addCleanup(self.proc.stdout.close)
         test.addCleanup(self.proc.stdin.close)
 
-    def do(self, command, path):
-        self.proc.stdin.write("%s %s\n" % (command, path))
+    def name(self, path):
+        return path
+
+    def do(self, command, *paths):
+        """0, the Windows error number, or the name of the status that refused it."""
+        self.proc.stdin.write(" ".join([command] + [self.name(p) for p in paths]) + "\n")
         self.proc.stdin.flush()
-        return int(self.proc.stdout.readline())
+        answer = self.proc.stdout.readline().strip()
+        return int(answer) if answer.isdigit() else answer
 
 
 def lock_whole_file(test, path):

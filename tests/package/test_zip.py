@@ -41,8 +41,7 @@ class ZipTest(unittest.TestCase):
         self.assertTrue(text.endswith(b"\r\n"))
         self.assertEqual(text.count(b"\n"), text.count(b"\r\n"), "a line without CR")
         self.assertEqual(text.count(b"\r"), text.count(b"\r\n"), "a CR without LF")
-        text.decode("ascii")  # Notepad in any code page shows it
-        lines = text.decode("ascii").split("\r\n")
+        lines = text.decode("ascii").split("\r\n")  # Notepad in any code page shows it
         self.assertEqual(lines[0], "zarntwchk for Windows")
         self.assertLessEqual(max(len(line) for line in lines), 80)
         self.assertIn("bin\\zarntwchk.exe -m single", text.decode())
