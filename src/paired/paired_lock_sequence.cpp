@@ -228,9 +228,9 @@ bool make_waits_and_open_files(Participant& p, int role) {
 }  // namespace
 
 int paired_lock_sequence(const RunOptions* options, int32_t target, const PairedFrame& frame,
-                         const PairedShape& shape) {
+                         const PairedShape& shape, int32_t script) {
   if (target != kTargetShare && target != kTargetPath) return kResultAborted;
-  SyncState* sync = enter_paired_test(options, frame);
+  SyncState* sync = enter_paired_test(options, frame, script);
   if (sync == nullptr) {
     report_line(message_text(kMsgSyncSetupFailed));
     return kResultAborted;
