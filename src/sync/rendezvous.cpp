@@ -133,9 +133,8 @@ int others_inside(SyncState* state, ErrorInfo* error) {
   return taken < 0 ? -1 : taken == 0;
 }
 
-// First rendezvous, second arrival holding the first marker's partner, the
-// second marker, refused: the pairing in the folder is not this party's
-// to join.  1 when it is a pair of two scripts undoing itself (try again),
+// First rendezvous, second arrival whose try of the second marker was
+// refused (`failure`): the pairing in the folder is not this party's to join.  1 when it is a pair of two scripts undoing itself (try again),
 // else -1 with the reason: another process for a party in a later script of
 // its run (it has paired before), {15, 33} for one in its first.
 int second_marker_refused(SyncState* state, DWORD failure, ErrorInfo* error) {
