@@ -12,5 +12,6 @@ const PairedShape kMutualPairedShape = {{2, 2, 2}};
 }  // namespace
 
 int mutual_lock_tests(const RunOptions* options, int32_t target) {
-  return paired_lock_sequence(options, target, kMutualFrame, kMutualPairedShape);
+  return paired_lock_sequence(options, target, kMutualFrame, kMutualPairedShape,
+                              mutual_script(kMutualLockTest, target));
 }

@@ -7,7 +7,8 @@
 #include "sync/sync.h"
 
 int mutual_deletion_test(const RunOptions* options) {
-  SyncState* sync = enter_paired_test(options, kMutualFrame);
+  SyncState* sync = enter_paired_test(options, kMutualFrame,
+                                     mutual_script(kMutualDeletionTest, kTargetPath));
   if (sync == nullptr) return kResultAborted;
   const int32_t role = sync->role;
   ScopeGuard end([role] { leave_paired_test(kMutualFrame, role); });

@@ -8,7 +8,7 @@
 
 int mutual_open_tests(const RunOptions* options, int32_t target) {
   if (target != kTargetShare && target != kTargetPath) return kResultAborted;
-  SyncState* sync = enter_paired_test(options, kMutualFrame);
+  SyncState* sync = enter_paired_test(options, kMutualFrame, mutual_script(kMutualOpenTest, target));
   if (sync == nullptr) return kResultAborted;
   const int32_t role = sync->role;
   ScopeGuard end([role] { leave_paired_test(kMutualFrame, role); });

@@ -41,6 +41,11 @@ bool delete_named_file(char* field, char (&name)[261]) {
 const PairedFrame kMutualFrame = {kModeDouble, {&mutual_state, &mutual_state},
                                   mutual_ctrl_handler, cleanup_after_test, nullptr};
 
+int32_t mutual_script(int32_t test, int32_t target) {
+  // -h: open 1, lock 2; -p: open 3, lock 4, deletion 5.
+  return (target == kTargetShare ? 1 : 3) + test;
+}
+
 int mutual_cleanup(int interrupted) {
   if (interrupted) {
     ResourceLockHold hold;

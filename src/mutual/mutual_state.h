@@ -26,6 +26,12 @@ BOOL WINAPI mutual_ctrl_handler(DWORD control_type);
 // Double synchronisation, mutual_state, mutual_ctrl_handler, mutual_cleanup(0).
 extern const PairedFrame kMutualFrame;
 
+// The scripts of the mutual phase, in the order of its plan, for
+// enter_paired_test: both processes of a pair run the same one, and a
+// process in its first script that finds a pair in a later one is late.
+int32_t mutual_script(int32_t test, int32_t target);
+enum : int32_t { kMutualOpenTest = 0, kMutualLockTest = 1, kMutualDeletionTest = 2 };
+
 // The check files in the folder of `target` (-h or -p), named by role: this
 // process's own file, named into own_file_name, announced (message 41) and
 // opened into own_handle; false after reporting {4 for -h, 5 for -p, the

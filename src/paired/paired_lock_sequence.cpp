@@ -282,7 +282,7 @@ bool make_waits_and_open_files(Participant& p, int role) {
 }  // namespace
 
 int paired_lock_sequence(const RunOptions* options, int32_t target, const PairedFrame& frame,
-                         const PairedShape& shape) {
+                         const PairedShape& shape, int32_t script) {
   if (target != kTargetShare && target != kTargetPath) return kResultAborted;
   const bool keeps = frame.partner_reasons != nullptr && !output_enabled;
   if (keeps) start_keeping_reasons(frame.partner_reasons);
@@ -290,7 +290,7 @@ int paired_lock_sequence(const RunOptions* options, int32_t target, const Paired
     if (keeps) stop_keeping_reasons();
   });
   SyncState* sync =
-      synchronising(keeps, frame.partner_reasons, [&] { return enter_paired_test(options, frame); });
+      synchronising(keeps, frame.partner_reasons, [&] { return enter_paired_test(options, frame, script); });
   if (sync == nullptr) {
     report_line(message_text(kMsgSyncSetupFailed));
     return kResultAborted;

@@ -21,13 +21,14 @@ void keep_in_slot(SyncState* state, const void* context) {
 
 }  // namespace
 
-SyncState* enter_paired_test(const RunOptions* options, const PairedFrame& frame) {
+SyncState* enter_paired_test(const RunOptions* options, const PairedFrame& frame,
+                             int32_t script) {
   report_line(message_text(kMsgSyncInitializing));
   // The handler is registered before the set-up hands the record over.
   enter_working_frame();
   register_interrupt_cleanup(frame.ctrl_handler);
   SyncState* sync = sync_setup(frame.sync_mode, options->share_path, options->timeout_sec,
-                               keep_in_slot, &frame);
+                               keep_in_slot, &frame, script);
   if (sync == nullptr) {
     unregister_interrupt_cleanup(frame.ctrl_handler);
     leave_working_frame();

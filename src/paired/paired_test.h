@@ -33,7 +33,9 @@ struct PairedFrame {
 // into the held-files record of its role, prepared anew.  The record (its
 // role says which held-files record); nullptr when the set-up failed
 // (reported by it), the way in then undone.
-SyncState* enter_paired_test(const RunOptions* options, const PairedFrame& frame);
+// `script`: which script of the run the test is (sync_setup), 0 none.
+SyncState* enter_paired_test(const RunOptions* options, const PairedFrame& frame,
+                             int32_t script = 0);
 // The way out, on every path once in: the frame's clean-up of the role,
 // then the handler and the working frame undone.
 void leave_paired_test(const PairedFrame& frame, int32_t role);
@@ -51,6 +53,6 @@ struct PairedShape {
 // failed (after message 101 when its set-up did), or `target` is neither
 // (nothing printed).
 int paired_lock_sequence(const RunOptions* options, int32_t target, const PairedFrame& frame,
-                         const PairedShape& shape);
+                         const PairedShape& shape, int32_t script = 0);
 
 #endif

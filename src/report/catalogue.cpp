@@ -258,7 +258,7 @@ const MessageText kMessages[113] = {
                "Failed to open the JSON report file. \r\n"},
 };
 
-const ErrorRecord kErrors[30] = {
+const ErrorRecord kErrors[31] = {
     {4,
      "ZARFO製品間共有環境設定パスのファイルを開くことができませんでした。",
      "The file in the path of the environment settings shared by ZARFO products could not be opened."},
@@ -349,6 +349,11 @@ const ErrorRecord kErrors[30] = {
     {33,
      "終了確認用タイマーオブジェクトの生成に失敗しました。",
      "Failed to generate a timer object for checking termination."},
+    // Another process met this one at the synchronization file: what went
+    // wrong there is no fault of the folder.
+    {34,
+     "同期処理に別のプロセスが加わりました。",
+     "Another process took part in the synchronization."},
 };
 
 }  // namespace

@@ -164,6 +164,7 @@ enum ErrorCode : int32_t {
   kErrWatcherThread = 31,
   kErrEventFailed = 32,
   kErrTimerFailed = 33,
+  kErrThirdProcess = 34,
 };
 
 enum : int32_t { kJapanese = 0, kEnglish = 1 };  // Language

@@ -34,6 +34,22 @@ void create_endwait_file(const char* name) {
 
 bool file_exists(const char* name) { return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES; }
 
+// The partner never deleted the end-wait file.  A live partner still has
+// the master file open, which refuses the deletion (no delete sharing): it
+// keeps both files and deletes them itself, and the wait timed out (22).
+// Otherwise no live party holds them: the partner has ended (24), and this
+// party deletes both, the master file first, as the last party out would.
+void give_up_on_partner(const SyncState* state, ErrorInfo* error) {
+  begin_file_call();
+  const bool master_gone =
+      DeleteFileA(state->master_name) || GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (master_gone) {
+    DeleteFileA(state->endwait_name);
+    set_error(error, kErrPartnerEnded, 0);
+  }
+  end_file_call();
+}
+
 // First party out: the partner lives and will delete both files.
 int finish_first(SyncState* state, time_t start) {
   report_line(message_text(kMsgCreatingEndWaitFile));
@@ -44,6 +60,7 @@ int finish_first(SyncState* state, time_t start) {
   ErrorInfo error = {0, 0};
   if (poll_until(state, start, &error,
                  [&] { return file_exists(state->endwait_name) ? 0 : 1; }) != 0) {
+    give_up_on_partner(state, &error);
     report_error(&error);
     release_record(state);
     return -1;

@@ -17,6 +17,8 @@
 enum : int32_t {
   kGuardByte = 0,
   kInRendezvousByte = 3,
+  kScriptMarkBase = 8,       // 8 + 8 x role + script: see rendezvous.cpp
+  kScriptMarksPerRole = 8,   // scripts 1 to 7
 };
 
 // One byte at `offset`, exclusive or shared, never waiting.  FALSE with the
@@ -58,6 +60,18 @@ int poll_until(const SyncState* state, time_t start, ErrorInfo* error, Attempt a
 int take_guard(SyncState* state, time_t start, ErrorInfo* error);
 // Clears holds_guard and releases byte 0.  FALSE with *error = {10, error}.
 BOOL release_guard(SyncState* state, ErrorInfo* error);
+
+// The script marks (scripts.cpp), under the guard.  mark_script takes the
+// mark of `role` for this party's script, unmark_script releases it (a
+// failure of either is not reported: the party is then taken for one of an
+// older build, which marks nothing).  script_of: the script whose mark of
+// `role` another party holds; 0 none; -1 with *error = {15, error}.
+int32_t script_mark_byte(int32_t role, int32_t script);
+void mark_script(SyncState* state, int32_t role);
+void unmark_script(SyncState* state, int32_t role);
+int32_t script_of(SyncState* state, int32_t role, ErrorInfo* error);
+// Two scripts, both known, that are not the same.
+bool scripts_differ(int32_t mine, int32_t theirs);
 
 // Records come from VirtualAlloc and are known as live until released
 // (records.cpp).  allocate_record gives nullptr with the reason in the last

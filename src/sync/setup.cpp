@@ -35,11 +35,12 @@ bool make_sync_names(SyncState* state, int32_t mode, const char* folder, const c
 }
 
 // A party that found both markers of the first rendezvous held (bytes 1 and
-// 2, the presence bytes of a pair) is a third party: the synchronisation
-// files belong to that pair.  Its tear-down deletes neither of them: the
-// end-wait file may be the one the pair's first party out is waiting on.
+// 2, the presence bytes of a pair), or that gave way to another pairing, is
+// a third party: the synchronisation files belong to that pair.  Its
+// tear-down deletes neither of them: the end-wait file may be the one the
+// pair's first party out is waiting on.
 bool turned_away(const SyncState* state) {
-  return state->own_presence_byte == 0 && state->step == 2;
+  return state->gave_way || (state->own_presence_byte == 0 && state->step == 2);
 }
 
 // Opens the master file and runs the first rendezvous; reports its failure.
@@ -79,7 +80,7 @@ int pair_up(SyncState* state, int32_t mode, const char* folder) {
 }  // namespace
 
 SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, SyncKeeper keep,
-                      const void* context) {
+                      const void* context, int32_t script) {
   report_line(message_text(kMsgSyncSetupStarting));
   enter_working_frame();
 
@@ -96,6 +97,7 @@ SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec, Syn
       *state = SyncState{};
       state->master_file = INVALID_HANDLE_VALUE;
       state->timeout_sec = timeout_sec;
+      state->script = script;
     }
     slot->state = state;
   }

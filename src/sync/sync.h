@@ -19,6 +19,11 @@ struct SyncState {
   int32_t torn_down;
   char master_name[256];
   char endwait_name[256];
+  // Which script of the run this party follows (1, 2, ... in the order of
+  // the run; 0 none), marked beside its presence byte so that two parties
+  // of different scripts never pair (rendezvous.cpp).
+  int32_t script;
+  int32_t gave_way;  // the set-up met another pairing and left its files to it
 };
 
 // A record under set-up, where sync_console_handler finds it.  Its thread is
@@ -35,8 +40,10 @@ extern SyncSetupSlot sync_setup_slots[2];
 typedef void (*SyncKeeper)(SyncState* state, const void* context);
 // On success the record has been handed to `keep` (when given).  The caller
 // does not hold resource_lock.
+// `script`: see SyncState::script.
 SyncState* sync_setup(int32_t mode, const char* folder, int32_t timeout_sec,
-                      SyncKeeper keep = nullptr, const void* context = nullptr);
+                      SyncKeeper keep = nullptr, const void* context = nullptr,
+                      int32_t script = 0);
 // Under resource_lock, for console handlers and callers that hold it.
 void sync_teardown(SyncState* state, int do_delete);
 HANDLE open_sync_file(const char* name);

@@ -9,9 +9,11 @@ the one that deletes them: those lines are dropped and counted across both
 reports, once per file and test.
 
 Then what the other party does to a pair: a leftover check file that makes
-one single phase NG, a third process turned away, the partner killed at a
-random moment, and Ctrl+C in one process while the other waits for it,
-also while it waits in the closing handshake.
+one single phase NG, a third process turned away (at a chosen moment and
+at random ones, also on a slow share), the partner killed at a random
+moment and in the closing handshake of the last test, and Ctrl+C in one
+process while the other waits for it, also while it waits in the closing
+handshake.
 
 Under Wine 8 two processes step together as two hosts do, but a waiting
 lock request that cannot be granted at once stays queued for ever while its
@@ -34,6 +36,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
 from rig_shares import LOCKING, verdict  # noqa: E402
 from test_single import WINE, golden, with_leftover  # noqa: E402
+from test_unkind import OPEN_DELAY_MS, SHIM, faults  # noqa: E402
 from zarnrun import HOST, PID_IN_NAME, lock_byte, normalise, wait_until  # noqa: E402
 
 LIMIT = 10  # -t: every wait for the partner ends within it
@@ -48,6 +51,12 @@ DELETING_TYPES = {7: "<H>", 8: "<H>", 9: "<P>", 10: "<P>"}
 PARTNER_GONE = ("The processing waiting time exceeded the timeout time.",
                 "The process on the remote host has already ended.")
 STOP_AND_WAIT = "        The remote host will now be checked for whether it can accept the termination processing.\r\n"
+# The last line of a process turned away, besides the one of
+# expected/double*.refused.* (a pair formed): a pair met in its closing
+# handshake or in another test (it gives way), nobody met (it came after).
+THIRD_ENDS = ["        ! %s\r\n" % text for text in (
+    "Another process took part in the synchronization.",
+    "The processing waiting time exceeded the timeout time.")]
 
 
 def mutual_golden(name):
@@ -58,7 +67,7 @@ def mutual_golden(name):
 class Party:
     """One process of a pair, its report in a file of its own."""
 
-    def __init__(self, case, name, target, log, lang, program):
+    def __init__(self, case, name, target, log, lang, program, env=None):
         self.lang, self.target = lang or "en", target
         self.out = case.tmp.join(name + ".out")
         self.log = case.tmp.join(name + ".log") if log else None
@@ -68,7 +77,7 @@ class Party:
         with open(self.out, "wb") as out:
             self.proc = zarnrun.start(case, self.args, out,
                                       lang="ja_JP.UTF-8" if lang == "ja" else None,
-                                      program=program)
+                                      program=program, env=env)
 
     def report(self):
         return zarnrun.read(self.log or self.out)
@@ -90,12 +99,12 @@ class DoubleCase(zarnrun.Case):
     limit = LIMIT
     passed = zarnrun.FAILED if WINE else 0
 
-    def party(self, name, log=False, lang=None, target=None, program=None):
-        return Party(self, name, target or self.target, log, lang, program)
+    def party(self, name, log=False, lang=None, target=None, program=None, env=None):
+        return Party(self, name, target or self.target, log, lang, program, env)
 
-    def pair(self):
+    def pair(self, env=None):
         """Two parties started at once."""
-        return self.party("a"), self.party("b")
+        return self.party("a", env=env), self.party("b", env=env)
 
     def settled(self, party):
         """Whether the party printed nothing for half a second (five polls)."""
@@ -198,6 +207,46 @@ class ThirdPartyTest(DoubleCase):
         self.assertPairPasses(a, b)
         self.assertFoldersEmpty("P3")
 
+    def test_third_process_at_random_moments(self):
+        # A third process with the same folders, started while the pair runs
+        # (drawn with SEED): it may arrive as the pair forms (then any of the
+        # three may be the one turned away), while a test runs, in a closing
+        # handshake or between two tests, when each pairs anew; or after the
+        # pair.  Whatever the moment, two of them pass as a pair, and the
+        # third's mutual phase ends in its first set-up, refused or with one
+        # of THIRD_ENDS: never a false verdict about the share.
+        rng = random.Random(SEED + 2)
+        slow = [False] * 3 + ([True] if SHIM and not WINE else [])
+        for run, on_slow_share in enumerate(slow):
+            with self.subTest(run=run, seed=SEED, slow=on_slow_share):
+                self.tmp.remove()
+                os.makedirs(self.share), os.makedirs(self.target)
+                env = faults(self.tmp.path, ZARN_FAULT_OPEN_MS=OPEN_DELAY_MS) if on_slow_share else None
+                a, b = self.pair(env)
+                count = rng.randrange(1, len(golden("en")) + len(mutual_golden("en")))
+                wait_until(lambda: a.text().count("\r\n") >= count or a.proc.poll() is not None,
+                           "line %d of a" % count, limit=600)
+                parties = [a, b, self.party("c", env=env)]
+                print("third started after line %d%s" % (count, " (slow share)" if on_slow_share else ""))
+                self.assertThirdTurnedAway(parties)
+
+    def assertThirdTurnedAway(self, parties):
+        """One of `parties` ended in its first mutual set-up as refused, or
+        with a line of THIRD_ENDS; the other two passed as a pair."""
+        for party in parties:
+            party.finish()
+        refused = mutual_golden("refused.en")
+        ends = {p: [e for e in refused[-4:-3] + THIRD_ENDS
+                    if p.text().endswith(e + "".join(refused[-3:]))]
+                for p in parties}
+        turned_away = [p for p in parties if ends[p]]
+        self.assertEqual(1, len(turned_away), [p.text()[-600:] for p in parties])
+        third = turned_away[0]
+        self.assertEqual(zarnrun.FAILED, third.proc.returncode)
+        self.assertEqual([], self.assertReport(third, golden("en"),
+                                               refused[:-4] + ends[third] + refused[-3:]))
+        self.assertPairPasses(*[p for p in parties if p is not third])
+
 
 @unittest.skipIf(WINE, "signals and kills of the tool are tests of the POSIX build")
 class PartnerEndsTest(DoubleCase):
@@ -250,6 +299,35 @@ class PartnerEndsTest(DoubleCase):
                 self.assertTrue(left <= {".#ZARLOCK.0", ".#ZARLOCK.1", ".#ZARLOCK.master",
                                          "endwaitfile"}, left)
                 self.assertPairPasses(*self.pair())  # in what the kill left
+
+    def test_last_party_out_killed_in_the_closing_handshake_of_the_last_test(self):
+        # Both parties held before their closing handshake of the deletion
+        # test (byte 3 of the master file shared), one of them stopped, the
+        # other let go: it is the first out, leaves the end-wait file and
+        # waits for it to go.  The stopped one is killed.  At the time limit
+        # the survivor finds no live party holding the files: it deletes
+        # them and says that the partner has ended, in place of the closing
+        # handshake's success.  Every test passed: OK, exit status 0.
+        a, b = self.pair()
+        deleting = '    Test Processing type "File deletion processing" will now start. \r\n'
+        wait_until(lambda: deleting in a.text().partition(MUTUAL_START)[2], "a in the deletion test")
+        master = os.open(os.path.join(self.share, ".#ZARLOCK.master"), os.O_RDONLY)
+        self.addCleanup(lambda: os.close(master))
+        self.assertTrue(lock_byte(master, 3, fcntl.LOCK_SH))
+        wait_until(lambda: all(p.text().endswith(STOP_AND_WAIT) for p in (a, b)),
+                   "both wait in the closing handshake")
+        b.proc.send_signal(signal.SIGSTOP)
+        fcntl.lockf(master, fcntl.LOCK_UN, 1, 3, os.SEEK_SET)
+        wait_until(lambda: os.path.exists(os.path.join(self.share, "endwaitfile")) and self.settled(a),
+                   "a waits for the end-wait file")
+        b.proc.kill()
+        self.assertEqual((0, b""), a.finish())
+        mutual = mutual_golden("en")
+        ended = len(mutual) - 1 - mutual[::-1].index(
+            "        Termination processing for synchronization ended successfully.\r\n")
+        mutual[ended] = "        ! %s\r\n" % PARTNER_GONE[1]
+        self.assertReport(a, golden("en"), mutual)
+        self.assertFoldersEmpty()
 
     def test_interrupt_while_the_partner_waits(self):
         # One party stopped while the other runs on until it waits for it,

@@ -10,11 +10,12 @@
 namespace {
 
 // A partner or a third party.  args: folder, delay in ms, control folder (its report goes to
-// "log").  1 when the set-up fails, else it passes one point after the delay, makes "stepped"
-// and waits to be killed.
+// "log"), and the script it follows (none when absent).  1 when the set-up fails, else it
+// passes one point after the delay, makes "stepped" and waits to be killed.
 ZARN_CHILD(party) {
   ReportCapture report(args[2] + ZARN_PATH_SEPARATOR "log");
-  SyncState* state = sync_setup(kModeDouble, args[0].c_str(), 10);
+  SyncState* state = sync_setup(kModeDouble, args[0].c_str(), 10, nullptr, nullptr,
+                                args.size() > 3 ? std::atoi(args[3].c_str()) : 0);
   if (state == nullptr || (Sleep(std::atoi(args[1].c_str())), sync_step(state)) != 0) return 1;
   touch_file(args[2] + ZARN_PATH_SEPARATOR "stepped");
   Sleep(60000);  // killed before this ends
@@ -100,6 +101,34 @@ TEST(Processes, PartnerKilledAtALaterPointIsReportedAsEnded) {
     EXPECT_EQ(std::string::npos, report.text().find("termination synchronization file"));
     EXPECT_TRUE(dir.entries().empty());
   }
+}
+
+TEST(Processes, ALateProcessInAnEarlierScriptGivesWayToThePair) {
+  // The late process waits as the first arrival; the pair's first member takes the second
+  // marker and holds on until the late one has seen its script and gone, then both meet.
+  TempDir dir, logs;
+  Child late;
+  ASSERT_TRUE(start_child("party", {dir.path(), "0", logs.path(), "1"}, &late));
+  ASSERT_TRUE(wait_for_file(dir.file(kMasterName), 20000));
+  Sleep(300);
+  SyncState* states[2] = {};
+  std::thread second([&] {
+    Sleep(300), states[1] = sync_setup(kModeDouble, dir.path().c_str(), 10, nullptr, nullptr, 2);
+  });
+  states[0] = sync_setup(kModeDouble, dir.path().c_str(), 10, nullptr, nullptr, 2);
+  second.join();
+  EXPECT_EQ(1, wait_child(&late, 20000));
+  kill_child(&late);  // when it hangs
+  EXPECT_TRUE(ends_with(read_file(logs.file("log")),
+                        "        ! Another process took part in the synchronization.\r\n"))
+      << read_file(logs.file("log"));
+  ASSERT_TRUE(states[0] && states[1]);
+  EXPECT_EQ(1, states[0]->role + states[1]->role);
+  step_together(states, 3);
+  std::thread out([&] { EXPECT_EQ(0, sync_finish(states[1])); });
+  EXPECT_EQ(0, sync_finish(states[0]));
+  out.join();
+  EXPECT_TRUE(dir.entries().empty());
 }
 
 TEST(Processes, PartnerKilledInsideTheFirstRendezvousEndsAtTheLimit) {
