@@ -23,17 +23,30 @@ int cleanup_after_test(int32_t /*role*/) { return mutual_cleanup(0); }
 // deletion is announced as a file call, so that an interrupt before that
 // still finds the name, and one after it waits for the deletion instead of
 // repeating it.  Whether the file went.
-bool delete_named_file(char* field, char (&name)[261]) {
+DWORD delete_named_file(char* field, char (&name)[261]) {
   begin_file_call();
   {
     ResourceLockHold hold;
     memcpy(name, field, sizeof name);
     memset(field, 0, sizeof name);
   }
-  const bool went = name[0] != '\0' && DeleteFileA(name) != FALSE;
-  if (name[0] != '\0' && !went) note_left_behind(name);
+  DWORD error = ERROR_FILE_NOT_FOUND;
+  if (name[0] != '\0') error = DeleteFileA(name) ? 0 : GetLastError();
+  if (name[0] != '\0' && error != 0) note_left_behind(name);
   end_file_call();
-  return went;
+  return error;
+}
+
+// A deletion refused while the partner still held the file is the
+// partner's to make; a partner that ended on the way (killed) never makes
+// it.  Once the closing handshake is over the partner holds nothing of this
+// test any more, and cannot have made the next test's files (that needs this
+// process at the next rendezvous): the file still there is tried once more.
+void delete_refused_file(const char (&name)[261]) {
+  begin_file_call();
+  const bool went = DeleteFileA(name) != FALSE;
+  end_file_call();
+  if (went) report_message(kMsgDeleted, name);
 }
 
 }  // namespace
@@ -61,15 +74,21 @@ int mutual_cleanup(int interrupted) {
   // reported, the other fails quietly (also while the partner still holds
   // the file open).  Printed outside resource_lock: a console that blocks the
   // printing thread must never block a console control handler.
+  char refused[2][261] = {};
+  int refusals = 0;
   for (char* field : {mutual_state.own_file_name, mutual_state.partner_file_name}) {
     char name[261];
-    if (delete_named_file(field, name)) {
+    const DWORD error = delete_named_file(field, name);
+    if (error == 0) {
       report_message(kMsgDeleted, name);
+    } else if (error == ERROR_SHARING_VIOLATION) {
+      memcpy(refused[refusals++], name, sizeof name);
     }
   }
   // sync_finish waits for the partner, so outside resource_lock: the record
   // stays in the state meanwhile, and an interrupt tears it down.
   finish_slot_sync(&mutual_state);
+  for (int i = 0; i < refusals; ++i) delete_refused_file(refused[i]);
   return 0;
 }
 
