@@ -20,9 +20,10 @@ OVERLAPPED record_at(int32_t offset) {
 
 }  // namespace
 
-BOOL lock_master_byte(HANDLE master, int32_t offset, int exclusive) {
+BOOL lock_master_byte(HANDLE master, int32_t offset, LockKind kind) {
   OVERLAPPED record = record_at(offset);
-  const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  const DWORD flags =
+      LOCKFILE_FAIL_IMMEDIATELY | (kind == LockKind::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
   return LockFileEx(master, flags, 0, 1, 0, &record);
 }
 
@@ -32,7 +33,7 @@ BOOL unlock_master_byte(HANDLE master, int32_t offset) {
 }
 
 int take_master_byte(HANDLE master, int32_t offset, ErrorInfo* error) {
-  if (lock_master_byte(master, offset, 1)) return 1;
+  if (lock_master_byte(master, offset, LockKind::kExclusive)) return 1;
   const DWORD failure = GetLastError();
   if (failure == ERROR_LOCK_VIOLATION) return 0;
   set_error(error, kErrExclusiveNoWait, failure);

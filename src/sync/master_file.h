@@ -11,19 +11,25 @@
 #include <time.h>
 
 #include "base/poll_schedule.h"
+#include "fileops/fileops.h"
 #include "report/report.h"
 #include "sync/sync.h"
 
 enum : int32_t {
   kGuardByte = 0,
+  kPresenceByteRole0 = 1,    // the first rendezvous' markers, kept as presence bytes
+  kPresenceByteRole1 = 2,
   kInRendezvousByte = 3,
   kScriptMarkBase = 8,       // 8 + 8 x role + script: see rendezvous.cpp
   kScriptMarksPerRole = 8,   // scripts 1 to 7
 };
 
+// The presence byte of the party of `role`.
+inline int32_t presence_byte(int32_t role) { return role == 0 ? kPresenceByteRole0 : kPresenceByteRole1; }
+
 // One byte at `offset`, exclusive or shared, never waiting.  FALSE with the
 // reason in GetLastError.
-BOOL lock_master_byte(HANDLE master, int32_t offset, int exclusive);
+BOOL lock_master_byte(HANDLE master, int32_t offset, LockKind kind);
 BOOL unlock_master_byte(HANDLE master, int32_t offset);
 
 // `offset` taken exclusively: 1; 0 when the other party holds it; -1 with

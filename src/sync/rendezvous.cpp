@@ -58,8 +58,8 @@ int rendezvous_failed(SyncState* state, const ErrorInfo* error) {
 void settle_roles(SyncState* state, int32_t role) {
   if (state->own_presence_byte != 0) return;
   state->role = role;
-  state->own_presence_byte = role == 0 ? 1 : 2;
-  state->partner_presence_byte = role == 0 ? 2 : 1;
+  state->own_presence_byte = presence_byte(role);
+  state->partner_presence_byte = presence_byte(role ^ 1);
 }
 
 // This party leaves the first rendezvous to another pairing: -1.
@@ -168,7 +168,7 @@ int check_first_arrival(SyncState* state, int inside, time_t start, ErrorInfo* e
   int32_t first = theirs;
   const int gone = poll_until(state, start, error, [&] {
     if (!state->holds_guard && take_guard(state, start, error) != 0) return -1;
-    const int free = take_master_byte(state->master_file, 1, error);
+    const int free = take_master_byte(state->master_file, kPresenceByteRole0, error);
     if (free != 0) return free;  // 1: gone, the byte taken
     first = script_of(state, 0, error);
     if (first < 0) return -1;
@@ -177,7 +177,7 @@ int check_first_arrival(SyncState* state, int inside, time_t start, ErrorInfo* e
   });
   if (gone != 0) return -1;
   if (!scripts_differ(state->script, first)) return 0;
-  unlock_master_byte(state->master_file, 1);
+  unlock_master_byte(state->master_file, kPresenceByteRole0);
   unmark_script(state, 1);
   unlock_master_byte(state->master_file, state->step);
   state->step = 1;
@@ -215,7 +215,7 @@ namespace {
 // rendezvous only).
 int meet(SyncState* state, int inside, time_t start, ErrorInfo* error) {
   const bool first = state->own_presence_byte == 0;
-  if (lock_master_byte(state->master_file, state->step, 1)) {
+  if (lock_master_byte(state->master_file, state->step, LockKind::kExclusive)) {
     if (first) mark_script(state, 0);
     return wait_for_second_arrival(state, inside, start, error);
   }
@@ -228,7 +228,7 @@ int meet(SyncState* state, int inside, time_t start, ErrorInfo* error) {
   }
   state->step += 1;
   report_line(message_text(kMsgResettingMarker));
-  if (!lock_master_byte(state->master_file, state->step, 1)) {
+  if (!lock_master_byte(state->master_file, state->step, LockKind::kExclusive)) {
     // A third party finds both presence bytes taken here.
     const DWORD refused = GetLastError();
     if (!first) {
@@ -263,7 +263,7 @@ int sync_rendezvous(SyncState* state) {
   for (bool again = false;; again = true) {
     const int inside = state->own_presence_byte == 0 ? others_inside(state, &error) : 1;
     if (inside < 0) return rendezvous_failed(state, &error);
-    if (!lock_master_byte(state->master_file, kInRendezvousByte, 0)) {
+    if (!lock_master_byte(state->master_file, kInRendezvousByte, LockKind::kShared)) {
       set_error(&error, kErrSharedNoWait, GetLastError());
       return rendezvous_failed(state, &error);
     }

@@ -8,7 +8,7 @@ int32_t script_mark_byte(int32_t role, int32_t script) {
 
 void mark_script(SyncState* state, int32_t role) {
   // Without the mark this party pairs as a party of an older build does.
-  if (state->script > 0) lock_master_byte(state->master_file, script_mark_byte(role, state->script), 1);
+  if (state->script > 0) lock_master_byte(state->master_file, script_mark_byte(role, state->script), LockKind::kExclusive);
 }
 
 void unmark_script(SyncState* state, int32_t role) {

@@ -26,8 +26,11 @@ ZARN_CHILD(party) {
 // guard and its marker.  args: folder, control folder.
 ZARN_CHILD(second_arrival_inside) {
   HANDLE master = open_sync_file((args[0] + ZARN_PATH_SEPARATOR + kMasterName).c_str());
-  while (!lock_master_byte(master, 0, 1)) Sleep(10);
-  if (!lock_master_byte(master, 3, 0) || !lock_master_byte(master, 2, 1)) return 1;
+  while (!lock_master_byte(master, kGuardByte, LockKind::kExclusive)) Sleep(10);
+  if (!lock_master_byte(master, kInRendezvousByte, LockKind::kShared) ||
+      !lock_master_byte(master, kPresenceByteRole1, LockKind::kExclusive)) {
+    return 1;
+  }
   touch_file(args[1] + ZARN_PATH_SEPARATOR "inside");
   Sleep(60000);  // killed before this ends
   return 2;
