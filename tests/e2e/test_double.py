@@ -36,7 +36,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
 from rig_shares import LOCKING, verdict  # noqa: E402
 from test_single import WINE, golden, with_leftover  # noqa: E402
-from test_unkind import OPEN_DELAY_MS, SHIM, faults  # noqa: E402
+from test_unkind import HELD_WAITING, OPEN_DELAY_MS, SHIM, faults  # noqa: E402
 from zarnrun import HOST, PID_IN_NAME, lock_byte, normalise, wait_until  # noqa: E402
 
 LIMIT = 10  # -t: every wait for the partner ends within it
@@ -67,12 +67,12 @@ def mutual_golden(name):
 class Party:
     """One process of a pair, its report in a file of its own."""
 
-    def __init__(self, case, name, target, log, lang, program, env=None):
-        self.lang, self.target = lang or "en", target
+    def __init__(self, case, name, log=False, lang=None, target=None, program=None, env=None):
+        self.lang, self.target = lang or "en", target or case.target
         self.out = case.tmp.join(name + ".out")
         self.log = case.tmp.join(name + ".log") if log else None
         self.json = case.tmp.join(name + ".json")
-        self.args = ["-m", "double", "-p", target, "-h", case.share, "-t", str(case.limit),
+        self.args = ["-m", "double", "-p", self.target, "-h", case.share, "-t", str(case.limit),
                      "-j", self.json] + (["-o", self.log] if log else [])
         with open(self.out, "wb") as out:
             self.proc = zarnrun.start(case, self.args, out,
@@ -87,8 +87,7 @@ class Party:
 
     def mutual_lines(self):
         """The lines printed so far since the mutual phase began."""
-        text = self.text()
-        return text[text.index(MUTUAL_START):].count("\r\n") if MUTUAL_START in text else 0
+        return "".join(self.text().partition(MUTUAL_START)[1:]).count("\r\n")
 
     def finish(self, limit=600):
         """Waits for the end (a bound against a hang); the status and standard error."""
@@ -99,12 +98,27 @@ class DoubleCase(zarnrun.Case):
     limit = LIMIT
     passed = zarnrun.FAILED if WINE else 0
 
-    def party(self, name, log=False, lang=None, target=None, program=None, env=None):
-        return Party(self, name, target or self.target, log, lang, program, env)
-
     def pair(self, env=None):
-        """Two parties started at once."""
-        return self.party("a", env=env), self.party("b", env=env)
+        """Two parties started at once on emptied folders."""
+        self.tmp.remove()
+        os.makedirs(self.share), os.makedirs(self.target)
+        return Party(self, "a", env=env), Party(self, "b", env=env)
+
+    def hold_master(self, byte, kind):
+        """The master file opened, its byte `byte` locked `kind` by this process."""
+        master = os.open(os.path.join(self.share, ".#ZARLOCK.master"), os.O_RDWR)
+        self.addCleanup(os.close, master)
+        wait_until(lambda: lock_byte(master, byte, kind), "byte %d of the master file" % byte)
+        return master
+
+    def hold_in_closing_handshake(self, a, b):
+        """A shared lock of the master file's byte 3 (taken exclusively in a
+        closing handshake once no party is inside a rendezvous): both
+        parties wait there.  The master file."""
+        master = self.hold_master(3, fcntl.LOCK_SH)
+        wait_until(lambda: all(p.text().endswith(STOP_AND_WAIT) for p in (a, b)),
+                   "both wait in the closing handshake")
+        return master
 
     def settled(self, party):
         """Whether the party printed nothing for half a second (five polls)."""
@@ -161,7 +175,7 @@ class DoubleCase(zarnrun.Case):
 class PairTest(DoubleCase):
     def test_reports_on_the_console_and_in_a_japanese_log_file(self):
         # Each party prints its own catalogue's texts: a pair need not share one.
-        a, b = self.party("a"), self.party("b", log=True, lang="ja")
+        a, b = Party(self, "a"), Party(self, "b", log=True, lang="ja")
         self.assertPairPasses(a, b)
         self.assertEqual(b"", zarnrun.read(b.out))  # all of it went to the log file
 
@@ -194,10 +208,8 @@ class ThirdPartyTest(DoubleCase):
         # third process then all wait for it, and once it is free again the
         # third meets both presence bytes held.
         wait_until(lambda: self.in_lock_test_of_h(a), "a opens its files of the lock test")
-        master = os.open(os.path.join(self.share, ".#ZARLOCK.master"), os.O_RDWR)
-        self.addCleanup(os.close, master)
-        wait_until(lambda: lock_byte(master, 0, fcntl.LOCK_EX), "the guard byte taken")
-        third = self.party("c", target=self.tmp.mkdir("P3"))
+        master = self.hold_master(0, fcntl.LOCK_EX)
+        third = Party(self, "c", target=self.tmp.mkdir("P3"))
         before_setup = "        Pre-processing for synchronization will now be executed.\r\n"
         wait_until(lambda: third.mutual_lines() and third.text().endswith(before_setup)
                    and self.settled(third), "the third waits for the guard byte")
@@ -219,33 +231,25 @@ class ThirdPartyTest(DoubleCase):
         slow = [False] * 3 + ([True] if SHIM and not WINE else [])
         for run, on_slow_share in enumerate(slow):
             with self.subTest(run=run, seed=SEED, slow=on_slow_share):
-                self.tmp.remove()
-                os.makedirs(self.share), os.makedirs(self.target)
                 env = faults(self.tmp.path, ZARN_FAULT_OPEN_MS=OPEN_DELAY_MS) if on_slow_share else None
                 a, b = self.pair(env)
                 count = rng.randrange(1, len(golden("en")) + len(mutual_golden("en")))
                 wait_until(lambda: a.text().count("\r\n") >= count or a.proc.poll() is not None,
                            "line %d of a" % count, limit=600)
-                parties = [a, b, self.party("c", env=env)]
+                parties = [a, b, Party(self, "c", env=env)]
                 print("third started after line %d%s" % (count, " (slow share)" if on_slow_share else ""))
-                self.assertThirdTurnedAway(parties)
-
-    def assertThirdTurnedAway(self, parties):
-        """One of `parties` ended in its first mutual set-up as refused, or
-        with a line of THIRD_ENDS; the other two passed as a pair."""
-        for party in parties:
-            party.finish()
-        refused = mutual_golden("refused.en")
-        ends = {p: [e for e in refused[-4:-3] + THIRD_ENDS
-                    if p.text().endswith(e + "".join(refused[-3:]))]
-                for p in parties}
-        turned_away = [p for p in parties if ends[p]]
-        self.assertEqual(1, len(turned_away), [p.text()[-600:] for p in parties])
-        third = turned_away[0]
-        self.assertEqual(zarnrun.FAILED, third.proc.returncode)
-        self.assertEqual([], self.assertReport(third, golden("en"),
-                                               refused[:-4] + ends[third] + refused[-3:]))
-        self.assertPairPasses(*[p for p in parties if p is not third])
+                [p.finish() for p in parties]
+                refused = mutual_golden("refused.en")
+                ends = {p: [e for e in refused[-4:-3] + THIRD_ENDS
+                            if p.text().endswith(e + "".join(refused[-3:]))]
+                        for p in parties}
+                turned_away = [p for p in parties if ends[p]]
+                self.assertEqual(1, len(turned_away), [p.text()[-600:] for p in parties])
+                third = turned_away[0]
+                self.assertEqual(zarnrun.FAILED, third.proc.returncode)
+                self.assertEqual([], self.assertReport(third, golden("en"),
+                                                       refused[:-4] + ends[third] + refused[-3:]))
+                self.assertPairPasses(*[p for p in parties if p is not third])
 
 
 @unittest.skipIf(WINE, "signals and kills of the tool are tests of the POSIX build")
@@ -281,8 +285,6 @@ class PartnerEndsTest(DoubleCase):
         rng = random.Random(SEED)
         for run in range(3):
             with self.subTest(run=run, seed=SEED):
-                self.tmp.remove()
-                os.makedirs(self.share), os.makedirs(self.target)
                 victim, survivor, count = self.moment(rng, mutual_golden("en")[-1])
                 victim.proc.kill()
                 killed = time.monotonic()
@@ -302,7 +304,7 @@ class PartnerEndsTest(DoubleCase):
                 left = {name for f in ("H", "P") for name in self.tmp.entries(f)}
                 self.assertTrue(left <= {".#ZARLOCK.0", ".#ZARLOCK.1", ".#ZARLOCK.master",
                                          "endwaitfile"}, left)
-                self.assertPairPasses(*self.pair())  # in what the kill left
+                self.assertPairPasses(Party(self, "a"), Party(self, "b"))  # in what the kill left
 
     def test_last_party_out_killed_in_the_closing_handshake_of_the_last_test(self):
         # Both parties held before their closing handshake of the deletion
@@ -315,11 +317,7 @@ class PartnerEndsTest(DoubleCase):
         a, b = self.pair()
         deleting = '    Test Processing type "File deletion processing" will now start. \r\n'
         wait_until(lambda: deleting in a.text().partition(MUTUAL_START)[2], "a in the deletion test")
-        master = os.open(os.path.join(self.share, ".#ZARLOCK.master"), os.O_RDONLY)
-        self.addCleanup(lambda: os.close(master))
-        self.assertTrue(lock_byte(master, 3, fcntl.LOCK_SH))
-        wait_until(lambda: all(p.text().endswith(STOP_AND_WAIT) for p in (a, b)),
-                   "both wait in the closing handshake")
+        master = self.hold_in_closing_handshake(a, b)
         b.proc.send_signal(signal.SIGSTOP)
         fcntl.lockf(master, fcntl.LOCK_UN, 1, 3, os.SEEK_SET)
         wait_until(lambda: os.path.exists(os.path.join(self.share, "endwaitfile")) and self.settled(a),
@@ -339,8 +337,6 @@ class PartnerEndsTest(DoubleCase):
         rng = random.Random(SEED + 1)
         for run in range(2):
             with self.subTest(run=run, seed=SEED):
-                self.tmp.remove()
-                os.makedirs(self.share), os.makedirs(self.target)
                 # Before the lock test of -p: the partner cannot finish without it.
                 until = [l for l in mutual_golden("en") if "Byte range locking" in l][2]
                 stopped, waiting, count = self.moment(rng, until)
@@ -357,12 +353,8 @@ class PartnerEndsTest(DoubleCase):
         # clean-up that waits there must not keep the console handler out.
         a, b = self.pair()
         wait_until(lambda: self.in_lock_test_of_h(a), "a opens its files of the lock test")
-        master = os.open(os.path.join(self.share, ".#ZARLOCK.master"), os.O_RDONLY)
-        self.addCleanup(lambda: os.close(master))
-        self.assertTrue(lock_byte(master, 3, fcntl.LOCK_SH))
-        wait_until(lambda: all(p.text().endswith(STOP_AND_WAIT) for p in (a, b)),
-                        "both wait in the closing handshake")
-        self.assertInterruptEndsAtOnce(a, b, resume=False, release=master)
+        self.assertInterruptEndsAtOnce(a, b, resume=False,
+                                       release=self.hold_in_closing_handshake(a, b))
 
     def assertInterruptEndsAtOnce(self, party, other, resume, release=None):
         party.proc.send_signal(signal.SIGINT)
@@ -384,8 +376,6 @@ class PartnerEndsTest(DoubleCase):
 
 
 NATIVE_EXE = os.environ.get("ZARN_NATIVE_EXE", "")
-WAIT_ON_SHARED = ("Obtain an exclusive lock on an area where a shared lock is being placed, with the "
-                  "setting in which processing waits until the lock is obtained")
 
 
 @unittest.skipUnless(WINE, "pairs the Windows build under Wine with the native build")
@@ -432,16 +422,14 @@ class InteroperationTest(DoubleCase):
             self.skipTest("no native tool")
 
     def test_native_and_windows_build_pair_up(self):
-        wine, native = self.party("w"), self.party("n", program=[NATIVE_EXE])
-        results = {}
-        for name, party in (("W", wine), ("N", native)):
+        wine, native = Party(self, "w"), Party(self, "n", program=[NATIVE_EXE])
+        for party in (wine, native):
             self.assertEqual((zarnrun.FAILED, b""), party.finish())
-            text = party.report()
-            self.assertIn(b'Test Operation "Single environment check" finished.', text)
-            self.assertEqual([], zarnrun.unexplained_ng(text))
-            results[name] = verdict(text[text.index(MUTUAL_START.encode()):])
-        lock_test, group_60 = ("-h", LOCKING), ("-h", LOCKING, WAIT_ON_SHARED, "OK")
-        (n_ng, n_targets), (w_ng, w_targets) = results["N"], results["W"]
+            self.assertIn(b'Test Operation "Single environment check" finished.', party.report())
+            self.assertEqual([], zarnrun.unexplained_ng(party.report()))
+        (w_ng, w_targets), (n_ng, n_targets) = (
+            verdict(b"".join(p.report().partition(MUTUAL_START.encode())[1:])) for p in (wine, native))
+        lock_test, group_60 = ("-h", LOCKING), ("-h", LOCKING, HELD_WAITING, "OK")
         self.assertIn(n_ng.get(group_60), ([22], [24]), n_ng)
         self.assertEqual(({(): [], ("-h",): [], lock_test: [], group_60: n_ng[group_60]}, ["-h"]),
                          (n_ng, n_targets))
