@@ -163,12 +163,10 @@ class DoubleCase(zarnrun.Case):
         self.assertEqual([90, 89], [group["id"] for group in doc["groups"]])
 
     def assertPairPasses(self, a, b):
-        for party in (a, b):
-            self.assertEqual((self.passed, b""), party.finish())
-        deleted = [self.assertReport(p, golden(p.lang), mutual_golden(p.lang)) for p in (a, b)]
-        self.assertDeletedOnce(*deleted)
-        for party in (a, b):
-            self.assertJson(party, self.passed)
+        self.assertEqual([(self.passed, b"")] * 2, [p.finish() for p in (a, b)])
+        self.assertDeletedOnce(*[self.assertReport(p, golden(p.lang), mutual_golden(p.lang))
+                                 for p in (a, b)])
+        [self.assertJson(p, self.passed) for p in (a, b)]
         self.assertFoldersEmpty()
 
 
@@ -189,8 +187,7 @@ class PairTest(DoubleCase):
         pid = re.search(PID_IN_NAME, a.text()).group(1)
         with open(os.path.join(self.target, ".#ZARLOCK.%s.%s.0" % (HOST, pid)), "wb") as f:
             f.write(b"left behind")
-        self.assertEqual((zarnrun.FAILED, b""), a.finish())
-        self.assertEqual((self.passed, b""), b.finish())
+        self.assertEqual([(zarnrun.FAILED, b""), (self.passed, b"")], [a.finish(), b.finish()])
         self.assertDeletedOnce(
             self.assertReport(a, with_leftover(golden("en")), mutual_golden("en")),
             self.assertReport(b, golden("en"), mutual_golden("en")))
