@@ -17,18 +17,16 @@ namespace {
 std::string calls;
 std::vector<int> script;
 
-int scripted(const char* name, int32_t target) {
-  calls += name + std::to_string(target) + " ";
+template <char kName>
+int scripted(const RunOptions*, int32_t target) {
+  calls += kName + std::to_string(target) + " ";
   int result = script.empty() ? 0 : script.front();
   if (!script.empty()) script.erase(script.begin());
   return result;
 }
-int test_a(const RunOptions*, int32_t target) { return scripted("a", target); }
-int test_b(const RunOptions*, int32_t target) { return scripted("b", target); }
-int test_c(const RunOptions*, int32_t target) { return scripted("c", target); }
 
-const PlanStep kFirst[] = {{72, test_a}, {71, test_b}};
-const PlanStep kSecond[] = {{72, test_a}, {74, test_c}, {71, test_b}};
+const PlanStep kFirst[] = {{72, scripted<'a'>}, {71, scripted<'b'>}};
+const PlanStep kSecond[] = {{72, scripted<'a'>}, {74, scripted<'c'>}, {71, scripted<'b'>}};
 const PlanTarget kTargets[] = {{20, kTargetShare, kFirst, 2}, {21, kTargetPath, kSecond, 3}};
 
 // The results combine as they go: an abort wins, else any NG.

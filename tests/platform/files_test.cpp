@@ -11,6 +11,14 @@
 
 namespace {
 
+void make_read_only(const std::string& path) {
+#ifdef _WIN32
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+#else
+  chmod(path.c_str(), 0444);
+#endif
+}
+
 TEST(Files, DispositionsGiveWindowsResultsAndNumbers) {
   enum Target { kAbsent, kExisting, kInMissingFolder, kFolder };
   const DWORD kAny = ~DWORD(0);
@@ -53,11 +61,7 @@ TEST(Files, ReadOnlyFileRefusesWritingAndDeletion) {
   TempDir dir;
   std::string path = dir.file("f");
   std::ofstream(path, std::ios::binary) << "x";
-#ifdef _WIN32
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-#else
-  chmod(path.c_str(), 0444);
-#endif
+  make_read_only(path);
   EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY),
             GetFileAttributesA(path.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_EQ(ERROR_ACCESS_DENIED, error_of(DeleteFileA(path.c_str())));
@@ -137,11 +141,7 @@ TEST(Files, MoveFileExReplacesTheTargetWhole) {
   std::ofstream(to, std::ios::binary) << "old";
   std::ofstream(read_only, std::ios::binary) << "r";
   std::ofstream(other, std::ios::binary) << "other";
-#ifdef _WIN32
-  SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_READONLY);
-#else
-  chmod(read_only.c_str(), 0444);
-#endif
+  make_read_only(read_only);
   const struct {
     std::string target;
     DWORD flags;
