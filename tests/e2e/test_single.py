@@ -55,9 +55,6 @@ class SingleCase(zarnrun.Case):
     def arguments(self, *extra):
         return ["-m", "single", "-p", self.target, "-h", self.share, "-t", "10"] + list(extra)
 
-    def start(self, stdout, env=None, args=()):
-        return zarnrun.start(self, self.arguments(*args), stdout, env=env)
-
     def assertReport(self, expected, raw, lang="en"):
         lines, pids, deleted = normalise(raw, self.share, self.target, lang)
         self.assertEqual(expected, lines)
@@ -72,7 +69,7 @@ class SingleCase(zarnrun.Case):
         """The tool started with its standard output in a file; the file's name."""
         out = self.tmp.join("report.txt")  # the folder is not one under test
         with open(out, "wb") as f:
-            return self.start(f, env, args), out
+            return zarnrun.start(self, self.arguments(*args), f, env=env), out
 
     def wait_for(self, out, needle, proc):
         """The output once `needle` is in it; fails if the tool ends first."""
@@ -137,7 +134,7 @@ class WholeRunTest(SingleCase):
     def test_reader_of_the_report_goes_away(self):
         # As `zarntwchk ... | head -5`: every later line fails to be written,
         # and the run still ends with its verdict and its clean-up.
-        proc = self.start(subprocess.PIPE)
+        proc = zarnrun.start(self, self.arguments(), subprocess.PIPE)
         for _ in range(5):
             proc.stdout.readline()
         proc.stdout.close()
