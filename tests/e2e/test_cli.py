@@ -63,16 +63,12 @@ class CommandLineTest(zarnrun.Case):
     def single(self, target=None, share=None):
         return ["-m", "single", "-p", target or self.target, "-h", share or self.share]
 
-    def long_path(self, length):
-        """A path of exactly `length` characters in a missing folder."""
-        head = self.tmp.join("missing", "")
-        return head + "x" * (length - len(head))
-
     def test_values(self):
         # A line the parser accepts goes on to validation: here it stops at
         # the missing share path, or at the 200 characters' missing folder.
         base, passed = self.single(share=self.missing), message(36)
-        p200, p201 = self.long_path(200), self.long_path(201)
+        head = self.tmp.join("missing", "")  # paths of 200 and 201 characters in it
+        p200, p201 = (head + "x" * (n - len(head)) for n in (200, 201))
         self.check([(base + ["-t", t], passed) for t in ("10", "600", "30abc")] +
                    [(base + ["-t", t], USAGE) for t in ("9", "601", "0x10", "")] + [
             (self.single(target=p200), message(37)), (self.single(target=p201), USAGE),
@@ -86,65 +82,54 @@ class CommandLineTest(zarnrun.Case):
 
     def test_malformed_lines(self):
         base = self.single()
-        alone = [(["-m", mode], USAGE) for mode in ("single", "double", "userapl")]
-        self.check([([], USAGE)] + alone + [
-            (base + ["-m", "single"], USAGE),
-            (base + ["-t", "20", "-t", "20"], USAGE),
-            (base + ["-p", self.target], USAGE),
-            (base + ["-o"], USAGE),
-            (base + ["-j", "a.json", "-j", "b.json"], USAGE),
-            (["-m", "SINGLE"] + base[2:], USAGE),
-            (["-M"] + base[1:], USAGE),
-            (base + ["/t", "30"], USAGE),
-            (base + ["-x", "30"], USAGE),
+        modes = [["-m", mode] for mode in ("single", "double", "userapl")]
+        self.check([(line, USAGE) for line in modes + [
+            base + ["-m", "single"],
+            base + ["-t", "20", "-t", "20"],
+            base + ["-p", self.target],
+            base + ["-o"],
+            base + ["-j", "a.json", "-j", "b.json"],
+            ["-m", "SINGLE"] + base[2:],
+            ["-M"] + base[1:],
+            base + ["/t", "30"],
+            base + ["-x", "30"],
             # Options that do not fit the mode.
-            (base + ["-f", "f"], USAGE),
-            (["-m", "double", "-p", self.target, "-h", self.share, "-f", "f"], USAGE),
-            (["-m", "single", "-p", self.target], USAGE),
-            (["-m", "double", "-h", self.share], USAGE),
-            (["-m", "userapl", "-f", "f", "-p", self.target], USAGE),
-            (["-m", "userapl", "-f", "f", "-h", self.share], USAGE),
-        ])
+            base + ["-f", "f"],
+            ["-m", "double", "-p", self.target, "-h", self.share, "-f", "f"],
+            ["-m", "single", "-p", self.target],
+            ["-m", "double", "-h", self.share],
+            ["-m", "userapl", "-f", "f", "-p", self.target],
+            ["-m", "userapl", "-f", "f", "-h", self.share],
+        ]])
 
     def test_folders_and_log_file(self):
-        self.check([
-            (self.single(share=self.read_only), message(36)),
-            (self.single(share=self.exists), message(36)),
-            (self.single(target=self.missing, share=self.missing), message(36)),  # share first
-            (self.single(target=self.read_only), message(37)),
-            (["-m", "double", "-p", self.missing, "-h", self.share], message(37)),
-            (self.single() + ["-o", self.share], message(16)),
+        # Every refusal in English and in Japanese; the usage text stays English.
+        rows = [
+            (self.single(share=self.read_only), 36),
+            (self.single(share=self.exists), 36),
+            (self.single(target=self.missing, share=self.missing), 36),  # share first
+            (self.single(target=self.read_only), 37),
+            (["-m", "double", "-p", self.missing, "-h", self.share], 37),
+            (self.single() + ["-o", self.share], 16),
             # The JSON report: a folder, a file in a missing folder, a
             # read-only file.
-            (self.single() + ["-j", self.share], message(112)),
-            (self.single() + ["-j", self.tmp.join("missing", "run.json")], message(112)),
-            (self.single() + ["-j", self.read_only_file], message(112)),
-        ])
-
-    def test_file_to_be_checked(self):
-        self.check([(["-m", "userapl", "-f", path], stderr) for path, stderr in (
-            (self.exists, message(23)),
-            (self.share, message(24)),
-            (self.share + "/", message(24)),
-            (self.tmp.join("new") + "/", message(24)),
-            (self.tmp.join("H", ".txt"), message(24)),  # a dot-only last component
-            (self.tmp.join("missing", "file.txt"), message(25)),
-            (self.tmp.join("read-only", "file.txt"), message(25)),
-            (self.tmp.join("exists.txt", "file.txt"), message(25)),
-        )])
+            (self.single() + ["-j", self.share], 112),
+            (self.single() + ["-j", self.tmp.join("missing", "run.json")], 112),
+            (self.single() + ["-j", self.read_only_file], 112),
+        ] + [(["-m", "userapl", "-f", path], msg_id) for path, msg_id in (
+            (self.exists, 23),
+            (self.share, 24),
+            (self.share + "/", 24),
+            (self.tmp.join("new") + "/", 24),
+            (self.tmp.join("H", ".txt"), 24),  # a dot-only last component
+            (self.tmp.join("missing", "file.txt"), 25),
+            (self.tmp.join("read-only", "file.txt"), 25),
+            (self.tmp.join("exists.txt", "file.txt"), 25),
+        )]
+        for lang in (None, "ja_JP.UTF-8"):
+            self.check([([], USAGE)] + [(args, message(msg_id, lang is not None))
+                                        for args, msg_id in rows], lang=lang)
         self.assertFoldersEmpty("read-only")
-
-    def test_japanese_messages(self):
-        self.check([
-            ([], USAGE),  # the usage text stays English
-            (self.single(share=self.missing), message(36, True)),
-            (self.single(target=self.missing), message(37, True)),
-            (["-m", "userapl", "-f", self.exists], message(23, True)),
-            (["-m", "userapl", "-f", self.share], message(24, True)),
-            (["-m", "userapl", "-f", self.tmp.join("missing", "f")], message(25, True)),
-            (self.single() + ["-o", self.share], message(16, True)),
-            (self.single() + ["-j", self.share], message(112, True)),
-        ], lang="ja_JP.UTF-8")
 
 
 # Random command lines: a well-formed line of a random mode, some of it

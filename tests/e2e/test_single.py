@@ -55,9 +55,6 @@ class SingleCase(zarnrun.Case):
     def arguments(self, *extra):
         return ["-m", "single", "-p", self.target, "-h", self.share, "-t", "10"] + list(extra)
 
-    def start(self, stdout, env=None, args=()):
-        return zarnrun.start(self, self.arguments(*args), stdout, env=env)
-
     def assertReport(self, expected, raw, lang="en"):
         lines, pids, deleted = normalise(raw, self.share, self.target, lang)
         self.assertEqual(expected, lines)
@@ -72,7 +69,7 @@ class SingleCase(zarnrun.Case):
         """The tool started with its standard output in a file; the file's name."""
         out = self.tmp.join("report.txt")  # the folder is not one under test
         with open(out, "wb") as f:
-            return self.start(f, env, args), out
+            return zarnrun.start(self, self.arguments(*args), f, env=env), out
 
     def wait_for(self, out, needle, proc):
         """The output once `needle` is in it; fails if the tool ends first."""
@@ -114,17 +111,12 @@ class WholeRunTest(SingleCase):
                 groups[lang] = zarnrun.json_groups(doc["groups"])
         self.assertEqual(groups["en"], groups["ja"])
         self.assertEqual(b"earlier text\r\n", read(log)[:14])
-        pids |= self.assertLogOfTwo(read(log)[14:])
-        self.assertEqual(8, len(pids))
-        self.assertFoldersEmpty()
-        # A character device is a log file too, as NUL is on Windows.
-        self.assertEqual((self.status, b"", b""), zarnrun.run(self.arguments("-o", "/dev/null")))
-
-    def assertLogOfTwo(self, raw):
-        """Two runs' reports, line by line in any order: each line whole, each
-        group line there twice.  The process ids in it."""
+        # The log of two runs, line by line in any order: each line whole,
+        # each group line there twice.
+        raw = read(log)[14:].decode()
+        pids |= set(re.findall(PID_IN_NAME, raw))
         lines = re.sub(PID_IN_NAME, ".#ZARLOCK.<HOST>.<PID>.",
-                       raw.decode().replace(self.share, "<H>").replace(self.target, "<P>"))
+                       raw.replace(self.share, "<H>").replace(self.target, "<P>"))
         lines = lines.splitlines(keepends=True)
         expected = golden("en")
         # Either file of a paired lock sequence, by role or deleted at its end.
@@ -134,12 +126,15 @@ class WholeRunTest(SingleCase):
         self.assertEqual([], [line for line in lines if line not in whole])
         groups = [line for line in expected if re.match(r" *Test ", line)]
         self.assertEqual(sorted(groups * 2), sorted(line for line in lines if line in groups))
-        return set(re.findall(PID_IN_NAME, raw.decode()))
+        self.assertEqual(8, len(pids))
+        self.assertFoldersEmpty()
+        # A character device is a log file too, as NUL is on Windows.
+        self.assertEqual((self.status, b"", b""), zarnrun.run(self.arguments("-o", "/dev/null")))
 
     def test_reader_of_the_report_goes_away(self):
         # As `zarntwchk ... | head -5`: every later line fails to be written,
         # and the run still ends with its verdict and its clean-up.
-        proc = self.start(subprocess.PIPE)
+        proc = zarnrun.start(self, self.arguments(), subprocess.PIPE)
         for _ in range(5):
             proc.stdout.readline()
         proc.stdout.close()
@@ -213,7 +208,8 @@ class InterruptTest(SingleCase):
         proc.stdin.write(b"go\n")
         proc.stdin.close()
         check_file = os.path.join(self.share, ".#ZARLOCK.%s.%d.0" % (HOST, proc.pid))
-        wait_until(lambda: os.path.exists(check_file) and blocked_in_write(proc.pid),
+        syscall = "/proc/%d/syscall" % proc.pid  # "1": write(2) on x86-64
+        wait_until(lambda: os.path.exists(check_file) and read(syscall).split()[:1] == [b"1"],
                    "blocked writing after the creation case")
         self.interrupt(proc)
         os.close(write_end)
@@ -225,9 +221,8 @@ class InterruptTest(SingleCase):
         self.wait_for(out, "A file in the partner process will now be opened.", proc)
         # Hold the guard byte of the master file: every rendezvous of both
         # threads now waits for it.
-        master = [n for n in self.tmp.entries("H") if n.endswith(".master")]
-        self.assertEqual(1, len(master), master)
-        fd = os.open(os.path.join(self.share, master[0]), os.O_RDWR)
+        [master] = [n for n in self.tmp.entries("H") if n.endswith(".master")]
+        fd = os.open(os.path.join(self.share, master), os.O_RDWR)
         self.addCleanup(os.close, fd)
         wait_until(lambda: zarnrun.lock_byte(fd, 0), "the guard byte taken")
         # The main thread ends up waiting for the guard as it enters a
@@ -271,11 +266,6 @@ class InterruptTest(SingleCase):
         self.assertTrue(os.path.exists(
             os.path.join(self.target, ".#ZARLOCK.%s.%d.0" % (HOST, proc.pid))))
         self.interrupt(proc)
-
-
-def blocked_in_write(pid):
-    with open("/proc/%d/syscall" % pid) as f:
-        return f.read().split()[0] == "1"  # write(2) on x86-64
 
 
 if __name__ == "__main__":
