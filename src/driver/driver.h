@@ -9,8 +9,8 @@ extern const char usage_text[];
 int parse_command_line(int argc, char** argv, RunOptions* options);
 int validate_options(RunOptions* options);
 
-int run_single_environment_check(RunOptions* options);
-int run_mutual_environment_check(RunOptions* options);
+int run_single_environment_check(const RunOptions* options);
+int run_mutual_environment_check(const RunOptions* options);
 int run_userapl_plan(RunOptions* options);
 
 // The process's one console control handler, registered for the rest of the

@@ -28,13 +28,11 @@ const PlanTarget kMutualTargets[] = {
 
 }  // namespace
 
-int run_mutual_environment_check(RunOptions* options) {
-  // The mode names the check files: with the host name and process id in the
-  // single phase, by role alone in the mutual phase, where both hosts meet.
-  options->mode = kModeSingle;
+int run_mutual_environment_check(const RunOptions* options) {
+  // The single phase names its check files by host and process, the mutual
+  // phase by role alone, where both hosts meet.
   const int single = run_single_environment_check(options);
   if (single == kResultAborted) return kResultAborted;  // no line of the mutual phase
-  options->mode = kModeDouble;
   // Group 89 reports the mutual phase alone; the exit status takes both.
   const int mutual = run_operation(options, kGroupMutualCheck, kMutualTargets, 2);
   return single == kResultNg ? kResultNg : mutual;

@@ -28,6 +28,6 @@ const PlanTarget kSingleTargets[] = {
 
 }  // namespace
 
-int run_single_environment_check(RunOptions* options) {
+int run_single_environment_check(const RunOptions* options) {
   return run_operation(options, kGroupSingleCheck, kSingleTargets, 2);
 }

@@ -99,7 +99,7 @@ BOOL WINAPI mutual_ctrl_handler(DWORD /*control_type*/) {
 
 bool open_own_mutual_file(const RunOptions* options, int32_t target, int32_t role) {
   CheckFileName own;
-  name_check_file(options->mode, target_folder(options, target), role, &own);
+  name_check_file(kModeDouble, target_folder(options, target), role, &own);
   slot_set_name(mutual_state.own_file_name, own.path);
   if (announce_and_open(kMsgOpeningOwn, own, &mutual_state.own_handle, OPEN_ALWAYS) !=
       INVALID_HANDLE_VALUE) {
@@ -111,7 +111,7 @@ bool open_own_mutual_file(const RunOptions* options, int32_t target, int32_t rol
 
 void name_partner_file(const RunOptions* options, int32_t target, int32_t role,
                        CheckFileName* name) {
-  name_check_file(options->mode, target_folder(options, target), role ^ 1, name);
+  name_check_file(kModeDouble, target_folder(options, target), role ^ 1, name);
   slot_set_name(mutual_state.partner_file_name, name->path);
 }
 

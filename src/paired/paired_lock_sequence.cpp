@@ -18,6 +18,7 @@ const int kGoOn = 2;
 struct Participant {
   const RunOptions* options;
   int32_t target;
+  int32_t naming;  // the mode that names the check files (the frame's)
   SyncState* sync;
   CheckFileSlot* slot;
   LockWaits waits;
@@ -263,14 +264,14 @@ bool make_waits_and_open_files(Participant& p, int role) {
   }
   // Whichever participant comes first creates both files; the other opens them.
   CheckFileName own;
-  name_check_file(p.options->mode, target_folder(p.options, p.target), role, &own);
+  name_check_file(p.naming, target_folder(p.options, p.target), role, &own);
   slot_set_name(p.slot->own_file_name, own.path);
   if (announce_and_open(kMsgOpeningOwn, own, &p.slot->own_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {
     return report_open_failure(p);
   }
   CheckFileName partner;
-  name_check_file(p.options->mode, target_folder(p.options, p.target), role ^ 1, &partner);
+  name_check_file(p.naming, target_folder(p.options, p.target), role ^ 1, &partner);
   slot_set_name(p.slot->partner_file_name, partner.path);
   if (announce_and_open(kMsgOpeningPartners, partner, &p.slot->partner_handle, OPEN_ALWAYS) ==
       INVALID_HANDLE_VALUE) {
@@ -296,7 +297,7 @@ int paired_lock_sequence(const RunOptions* options, int32_t target, const Paired
     return kResultAborted;
   }
   const int role = sync->role;
-  Participant p{options, target, sync, frame.slots[role], {nullptr, nullptr, nullptr},
+  Participant p{options, target, frame.sync_mode, sync, frame.slots[role], {nullptr, nullptr, nullptr},
                 {0, 0}, due_time_of(options->timeout_sec), kResultOk, kGoOn,
                 frame.partner_reasons, keeps};
   ScopeGuard end([&] {

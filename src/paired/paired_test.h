@@ -16,7 +16,8 @@
 // Whose frame: the check's synchronisation, records, handler and clean-up.
 struct PairedFrame {
   // Given to sync_setup: kModeSingle pairs two threads of this process on a
-  // master file of its own, kModeDouble two hosts on the fixed one.
+  // master file of its own, kModeDouble two hosts on the fixed one.  It names
+  // the check files too: by host and process, or by role alone.
   int32_t sync_mode;
   // The held-files record of role 0 and of role 1 (one process-wide record
   // serves both roles when the other party is another process).

@@ -50,7 +50,7 @@ int solo_stage(const RunOptions* options, int32_t target, bool* ended) {
 
   if (!create_lock_waits(&s.waits, false)) return kResultNg;
   char name[261] = {0};
-  s.file = open_own_check_file(options, target_folder(options, target), name);
+  s.file = open_own_check_file(target_folder(options, target), name);
   if (s.file == INVALID_HANDLE_VALUE) {
     s.error = report_failure(not_opened_code(target), GetLastError());
     return kResultNg;

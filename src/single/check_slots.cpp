@@ -29,9 +29,9 @@ void leave_slot_test() {
   leave_working_frame();
 }
 
-HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]) {
+HANDLE open_own_check_file(const char* folder, char name[261]) {
   CheckFileName check;
-  name_check_file(options->mode, folder, 0, &check);
+  name_check_file(kModeSingle, folder, 0, &check);
   memcpy(name, check.path, sizeof check.path);
   slot_set_name(check_slots[0].own_file_name, check.path);
   return announce_and_open(kMsgOpening, check, &check_slots[0].own_handle, OPEN_ALWAYS);

@@ -27,6 +27,6 @@ void leave_slot_test();
 // slot 0 and `name`, prints "The file will now be opened.", and opens it
 // (OPEN_ALWAYS) into own_handle.  INVALID_HANDLE_VALUE with the reason in
 // the last error.
-HANDLE open_own_check_file(const RunOptions* options, const char* folder, char name[261]);
+HANDLE open_own_check_file(const char* folder, char name[261]);
 
 #endif

@@ -10,7 +10,7 @@ int single_deletion_test(const RunOptions* options) {
   // clean-up's second attempt then fails quietly.
   ScopeGuard end([] { leave_slot_test(); });
   char name[261] = {0};
-  HANDLE file = open_own_check_file(options, options->target_path, name);
+  HANDLE file = open_own_check_file(options->target_path, name);
   if (file == INVALID_HANDLE_VALUE) {
     report_failure(kErrPathFileNotOpened, GetLastError());
     return kResultNg;

@@ -48,7 +48,7 @@ int single_open_tests(const RunOptions* options, int32_t target) {
   enter_slot_test();
   ScopeGuard end([] { leave_slot_test(); });
   CheckFileName name;
-  name_check_file(options->mode, target_folder(options, target), 0, &name);
+  name_check_file(kModeSingle, target_folder(options, target), 0, &name);
   slot_set_name(check_slots[0].own_file_name, name.path);
 
   int result = kResultOk;

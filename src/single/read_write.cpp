@@ -80,7 +80,7 @@ int single_read_write_test(const RunOptions* options) {
     return kResultNg;
   }
   char name[261] = {0};
-  HANDLE file = open_own_check_file(options, options->target_path, name);
+  HANDLE file = open_own_check_file(options->target_path, name);
   if (file == INVALID_HANDLE_VALUE) {
     report_failure(kErrPathFileNotOpened, GetLastError());
     return kResultNg;
