@@ -16,8 +16,7 @@ TEST(CheckName, FormsAndLengthLimit) {
   DWORD size = sizeof(host);
   ASSERT_TRUE(GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, host, &size));
   const std::string sep = ZARN_PATH_SEPARATOR, untouched(260, 'q');
-  const std::string single =
-      sep + ".#ZARLOCK." + host + "." + std::to_string(GetCurrentProcessId());
+  const std::string single = sep + ".#ZARLOCK." + host + "." + std::to_string(GetCurrentProcessId());
   const std::string fits(248 - sep.size(), 'f'), fits1(257 - single.size(), 'g');  // 259 in all
   using Case = std::tuple<int32_t, std::string, int32_t, int, std::string>;  // mode, folder, n: out
   for (const auto& [mode, folder, n, result, name] : std::vector<Case>{

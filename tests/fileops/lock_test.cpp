@@ -76,8 +76,7 @@ TEST_F(LockTest, WaitingRequestsGrantedOnReleaseOrTimedOutReportedAndWithdrawn) 
   CancelIoEx(other_, &records[1]);
   options_.timeout_sec = 1;  // given up after 1 s, reported though report is off
   EXPECT_EQ(kWine ? kOk : Outcome(-1, 22, 0), lock(other_, 1, 1, 0));
-  EXPECT_EQ(kWine ? "-" : "        ! The processing waiting time exceeded the timeout time.\r\n",
-            report_.text());
+  EXPECT_EQ(kWine ? "-" : "        ! The processing waiting time exceeded the timeout time.\r\n", report_.text());
   EXPECT_EQ(-6000000000LL, due_time_of(600));  // -t 600: beyond 32 bits
   // The abandoned request was withdrawn: once both let go, the third handle gets the byte.
   for (HANDLE h : {mine_, third}) EXPECT_EQ(0, unlock_byte(h));

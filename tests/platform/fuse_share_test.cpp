@@ -13,10 +13,7 @@ namespace {
 // Runs a program to its end: its exit status, or -1.
 int run(const std::vector<std::string>& argv) {
   Child child;
-  if (!start_program(argv, &child)) return -1;
-  const int status = wait_child(&child, 60000);
-  kill_child(&child);  // when it hangs
-  return status;
+  return start_program(argv, &child) ? wait_child(&child, 60000) : -1;
 }
 
 // `bindfs --enable-lock-forwarding --multithreaded` of one folder onto

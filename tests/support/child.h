@@ -1,7 +1,8 @@
 // Test support: child processes.  A test binary re-runs itself as a child to
 // test what only a separate process shows: a scenario declared with
 // ZARN_CHILD runs in a child started with start_child, and the binary's main
-// calls child_main_or_tests.  Parent and child hand-shake through files.
+// (child_common.cpp) runs it or else the tests.  Parent and child hand-shake
+// through files.
 #ifndef ZARN_TESTS_SUPPORT_CHILD_H
 #define ZARN_TESTS_SUPPORT_CHILD_H
 
@@ -17,9 +18,9 @@ bool register_child(const char* name, ChildScenario scenario);
   [[maybe_unused]] static const bool name##_registered = register_child(#name, &name##_fn); \
   int name##_fn([[maybe_unused]] const std::vector<std::string>& args)
 
-// Runs the scenario named by `--zarn-child <name> args...`, else all tests.
-int child_main_or_tests(int argc, char** argv);
-
+// Ends the child at once (SIGKILL, TerminateProcess) and reaps it; a child
+// still running when its record goes (a failed test) ends so too.
+void kill_child(struct Child* child);
 struct Child {
 #ifdef _WIN32
   void* process = nullptr;  // HANDLE
@@ -27,6 +28,7 @@ struct Child {
   int pid = -1;
 #endif
   bool running = false;
+  ~Child() { kill_child(this); }
 };
 
 // Runs this binary as `--zarn-child name args...` with the parent's standard
@@ -37,10 +39,8 @@ bool start_child(const std::string& name, const std::vector<std::string>& args, 
 
 // Waits up to timeout_ms for the child to end and returns its exit status
 // (POSIX: 128 + signal number after a signal death; Windows: the exit code,
-// 0xFFFFFFFF as 255), or -1 on time-out, the child then still running.
+// 0xFFFFFFFF as 255), or -1 on time-out, the child then killed.
 int wait_child(Child* child, int timeout_ms);
-// Ends the child at once (SIGKILL, TerminateProcess) and reaps it.
-void kill_child(Child* child);
 #ifndef _WIN32
 // Starts argv[0] (looked up in PATH) as start_child starts this binary.
 bool start_program(std::vector<std::string> argv, Child* child);

@@ -1,4 +1,4 @@
-// Test support: the scenario registry, the test binary's main, hand-shake files.
+// Test support: the scenario registry, the test binaries' main, hand-shake files.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -25,7 +25,9 @@ bool register_child(const char* name, ChildScenario scenario) {
   return true;
 }
 
-int child_main_or_tests(int argc, char** argv) {
+// The main of every test binary: the scenario named by `--zarn-child <name>
+// args...`, else all tests.
+int main(int argc, char** argv) {
   if (argc < 3 || std::string(argv[1]) != "--zarn-child") {
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -52,6 +52,7 @@ int wait_child(Child* child, int timeout_ms) {
     if ((r < 0 && errno != EINTR) || std::chrono::steady_clock::now() >= end) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  kill_child(child);
   return -1;
 }
 

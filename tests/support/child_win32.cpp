@@ -35,6 +35,7 @@ int wait_child(Child* child, int timeout_ms) {
   DWORD code = 0;
   if (!child->running || WaitForSingleObject(child->process, static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0 ||
       !GetExitCodeProcess(child->process, &code)) {
+    kill_child(child);
     return -1;
   }
   CloseHandle(child->process);

@@ -28,10 +28,10 @@ inline bool ends_with(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
-// Two records paired in `folder` on two threads, [0] arriving first.  Party `steady` (0, 1 or
-// none) polls every 100 ms, here and wherever it is given to the helpers below.
-inline void pair_threads(int32_t mode, const std::string& folder, SyncState* states[2],
-                         int steady = -1) {
+// Two records paired in `folder` on two threads, [0] arriving first; whether both were set
+// up.  Party `steady` (0, 1 or none) polls every 100 ms, here and wherever it is given to the
+// helpers below.
+inline bool pair_threads(int32_t mode, const std::string& folder, SyncState* states[2], int steady = -1) {
   std::thread second([&] {
     SteadyPolls polls(steady == 1);
     Sleep(150), states[1] = sync_setup(mode, folder.c_str(), 10);
@@ -39,6 +39,7 @@ inline void pair_threads(int32_t mode, const std::string& folder, SyncState* sta
   SteadyPolls polls(steady == 0);
   states[0] = sync_setup(mode, folder.c_str(), 10);
   second.join();
+  return states[0] && states[1];
 }
 
 // Both parties through `steps` points: every third point they enter at once, else party k % 2

@@ -26,8 +26,7 @@ TEST(Pairing, ThreadsPairStepAndCloseLeavingNothing) {
     // Double: the files a run that timed out in its last wait leaves are reused.
     if (mode == kModeDouble) touch_file(dir.file(master)), touch_file(dir.file(endwait));
     SyncState* states[2] = {};
-    pair_threads(mode, dir.path(), states, steady);
-    ASSERT_TRUE(states[0] && states[1]);
+    ASSERT_TRUE(pair_threads(mode, dir.path(), states, steady));
     EXPECT_EQ(0, states[0]->role);  // the first arrival
     EXPECT_EQ(1, states[1]->role);
     EXPECT_EQ(dir.file(master), states[1]->master_name);
@@ -87,8 +86,7 @@ TEST(Finish, WaitsWhileThePartnerIsInsideTheLastRendezvous) {
   TempDir dir;
   for (int round = 0; round < 3; ++round) {
     SyncState* states[2] = {};
-    pair_threads(kModeDouble, dir.path(), states);
-    ASSERT_TRUE(states[0] && states[1]);
+    ASSERT_TRUE(pair_threads(kModeDouble, dir.path(), states));
     int partner[2] = {-5, -5};
     std::thread t([&] {
       partner[0] = sync_step(states[1]);
@@ -108,8 +106,7 @@ TEST(Finish, WaitsWhileThePartnerIsInsideTheLastRendezvous) {
 TEST(Finish, SecondTearDownChangesNothing) {
   TempDir dir;
   SyncState* states[2] = {};
-  pair_threads(kModeDouble, dir.path(), states);
-  ASSERT_TRUE(states[0] && states[1]);
+  ASSERT_TRUE(pair_threads(kModeDouble, dir.path(), states));
   for (SyncState* state : states) sync_teardown(state, 0);
   sync_teardown(states[0], 1);  // would delete the master file, which nobody holds now
   sync_teardown(nullptr, 1);

@@ -66,13 +66,11 @@ TEST(Processes, PairsWithAPartnerThatPollsEvery100Ms) {
   for (bool partner_first : {true, false}) {
     TempDir dir;
     Child child;
-    ASSERT_TRUE(start_child("steady_partner", {dir.path(), partner_first ? "first" : "second"},
-                            &child));
+    ASSERT_TRUE(start_child("steady_partner", {dir.path(), partner_first ? "first" : "second"}, &child));
     int32_t role = -1;
     EXPECT_EQ(0, run_paired_script(dir.path(), partner_first, &role));
     EXPECT_EQ(partner_first ? 1 : 0, role);
     EXPECT_EQ(0, wait_child(&child, 60000));
-    kill_child(&child);  // when it hangs
     EXPECT_TRUE(dir.entries().empty());
   }
 }
@@ -82,8 +80,7 @@ TEST(Processes, PartnerKilledAtALaterPointIsReportedAsEnded) {
   for (bool partner_late : {true, false}) {
     TempDir dir, control;
     Child child;
-    ASSERT_TRUE(
-        start_child("party", {dir.path(), partner_late ? "300" : "0", control.path()}, &child));
+    ASSERT_TRUE(start_child("party", {dir.path(), partner_late ? "300" : "0", control.path()}, &child));
     SyncState* state = sync_setup(kModeDouble, dir.path().c_str(), 10);
     ASSERT_NE(nullptr, state);
     Sleep(partner_late ? 0 : 300);
@@ -97,8 +94,7 @@ TEST(Processes, PartnerKilledAtALaterPointIsReportedAsEnded) {
     const Clock::time_point noticed = Clock::now();
     killer.join();
     std::printf("partner death noticed after %.0f ms\n", ms_between(killed, noticed));
-    EXPECT_TRUE(
-        ends_with(report.text(), "        ! The process on the remote host has already ended.\r\n"))
+    EXPECT_TRUE(ends_with(report.text(), "        ! The process on the remote host has already ended.\r\n"))
         << report.text();
     EXPECT_EQ(0, sync_finish(state));  // alone: no end-wait file
     EXPECT_EQ(std::string::npos, report.text().find("termination synchronization file"));
@@ -121,7 +117,6 @@ TEST(Processes, ALateProcessInAnEarlierScriptGivesWayToThePair) {
   states[0] = sync_setup(kModeDouble, dir.path().c_str(), 10, nullptr, nullptr, 2);
   second.join();
   EXPECT_EQ(1, wait_child(&late, 20000));
-  kill_child(&late);  // when it hangs
   EXPECT_TRUE(ends_with(read_file(logs.file("log")),
                         "        ! Another process took part in the synchronization.\r\n"))
       << read_file(logs.file("log"));
@@ -181,7 +176,6 @@ TEST(ConsoleHandler, StopsOnlySetUpsInProgressAndDeletesTheirMasterFiles) {
   Child child;
   ASSERT_TRUE(start_child("console_event", {paired.path(), lone.path()}, &child));
   EXPECT_EQ(0, wait_child(&child, 60000));
-  kill_child(&child);  // when it hangs
   EXPECT_TRUE(paired.entries().empty());
   EXPECT_TRUE(lone.entries().empty());
 }

@@ -29,33 +29,24 @@
 
 namespace {
 
+// Read once, at the first call that asks.
 struct Faults {
-  const char* dir = nullptr;
-  size_t dir_length = 0;
-  long open_ms = 0;
-  bool no_locks = false;
-  bool no_second_locks = false;
-  bool unlink_busy = false;
+  const char* dir = getenv("ZARN_FAULT_DIR");
+  size_t dir_length = dir != nullptr ? strlen(dir) : 0;
+  long open_ms = getenv("ZARN_FAULT_OPEN_MS") != nullptr ? atol(getenv("ZARN_FAULT_OPEN_MS")) : 0;
+  bool no_locks = getenv("ZARN_FAULT_NOLCK") != nullptr;
+  bool no_second_locks = getenv("ZARN_FAULT_NOLCK_SECOND") != nullptr;
+  bool unlink_busy = getenv("ZARN_FAULT_UNLINK_BUSY") != nullptr;
 };
+
+const Faults& faults() {
+  static const Faults f;
+  return f;
+}
 
 // The descriptors whose lock requests fail (ZARN_FAULT_NOLCK_SECOND).
 const int kMaxFd = 4096;
 bool refused_fds[kMaxFd];
-
-const Faults& faults() {
-  static const Faults f = [] {
-    Faults r;
-    r.dir = getenv("ZARN_FAULT_DIR");
-    if (r.dir != nullptr) r.dir_length = strlen(r.dir);
-    const char* ms = getenv("ZARN_FAULT_OPEN_MS");
-    if (ms != nullptr) r.open_ms = atol(ms);
-    r.no_locks = getenv("ZARN_FAULT_NOLCK") != nullptr;
-    r.no_second_locks = getenv("ZARN_FAULT_NOLCK_SECOND") != nullptr;
-    r.unlink_busy = getenv("ZARN_FAULT_UNLINK_BUSY") != nullptr;
-    return r;
-  }();
-  return f;
-}
 
 bool under_share(const char* path) {
   const Faults& f = faults();
@@ -128,10 +119,6 @@ F next(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-mode_t mode_of(int flags, va_list args) {
-  return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
-}
-
 }  // namespace
 
 // The tool calls open(), fcntl() and unlink() by these names (no 64-bit aliases on
@@ -141,7 +128,7 @@ extern "C" {
 int open(const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
-  const mode_t mode = mode_of(flags, args);
+  const mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
   va_end(args);
   slow_down(path);
   static const auto real = next<int (*)(const char*, int, ...)>("open");

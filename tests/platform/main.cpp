@@ -1,4 +1,0 @@
-// The platform tests re-run this binary as a child process (tests/support/child.h).
-#include "support/child.h"
-
-int main(int argc, char** argv) { return child_main_or_tests(argc, argv); }
