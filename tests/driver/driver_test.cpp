@@ -1,7 +1,6 @@
 // What only the unit level reaches: the plan's order and skipping rules over
 // scripted tests, and the -t conversion's clamping (the usage and validation
 // cases are process tests, tests/e2e/test_cli.py).
-#include <string.h>
 
 #include <string>
 #include <vector>

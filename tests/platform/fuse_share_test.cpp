@@ -4,8 +4,6 @@
 // and /dev/fuse needed) and unmounts it on every way out.
 #ifndef _WIN32
 
-#include <sys/stat.h>
-
 #include "helpers.h"
 
 namespace {
