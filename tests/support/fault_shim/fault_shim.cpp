@@ -104,10 +104,13 @@ bool held_open(const char* path) {
   DIR* fds = opendir("/proc/self/fd");
   if (fds == nullptr) return false;
   bool held = false;
+  // stat() through /proc, not fstat(): another thread may be opening or
+  // closing a descriptor of that number right now.
   for (struct dirent* entry; !held && (entry = readdir(fds)) != nullptr;) {
+    char link[300];
+    snprintf(link, sizeof link, "/proc/self/fd/%s", entry->d_name);
     struct stat open_file;
-    const int fd = atoi(entry->d_name);
-    held = entry->d_name[0] != '.' && fd != dirfd(fds) && fstat(fd, &open_file) == 0 &&
+    held = entry->d_name[0] != '.' && stat(link, &open_file) == 0 &&
            open_file.st_dev == file.st_dev && open_file.st_ino == file.st_ino;
   }
   closedir(fds);
