@@ -87,31 +87,28 @@ def environment(lang=None, extra=None):
     return env
 
 
-def run(args, lang=None, cwd=None, timeout=600, env=None):
-    """Runs the tool with `args` (strings) and returns its status and output bytes."""
+def run(args, lang=None, cwd=None, timeout=600, env=None, prefix=()):
+    """Runs the tool with `args` (strings), behind the command `prefix`;
+    its status and output bytes."""
     require_exe()
-    proc = subprocess.run(RUNNER + [EXE] + list(args), stdin=subprocess.DEVNULL,
+    proc = subprocess.run(list(prefix) + RUNNER + [EXE] + list(args), stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=cwd,
                           env=environment(lang, env), timeout=timeout)
     return Result(proc.returncode, proc.stdout, proc.stderr)
-
-
-def default_signals():
-    """For preexec_fn: a background job of a non-interactive shell starts with
-    SIGINT ignored, and the tool keeps a signal ignored at its start ignored."""
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
-    signal.signal(signal.SIGTERM, signal.SIG_DFL)
 
 
 def start(case, args, stdout, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, lang=None,
           env=None, cwd=None, program=None):
     """Starts the tool (or `program`) with `args`, SIGINT and SIGTERM at
     their defaults, for the test `case`: it kills the process should it
-    still run at the end, and closes the pipes."""
+    still run at the end, and closes the pipes.  (A background job of a
+    non-interactive shell starts with SIGINT ignored, and the tool keeps a
+    signal ignored at its start ignored.)"""
     require_exe()
     proc = subprocess.Popen((program or RUNNER + [EXE]) + list(args), stdin=stdin,
                             stdout=stdout, stderr=stderr, cwd=cwd, env=environment(lang, env),
-                            preexec_fn=default_signals)
+                            preexec_fn=lambda: [signal.signal(s, signal.SIG_DFL)
+                                                for s in (signal.SIGINT, signal.SIGTERM)])
     for pipe in (proc.stdin, proc.stdout, proc.stderr):
         if pipe is not None:
             case.addCleanup(pipe.close)
@@ -136,6 +133,14 @@ def read(path):
             return f.read()
     except FileNotFoundError:
         return b""
+
+
+def settled(path):
+    """Whether the file at `path` stayed the same for half a second (five
+    polls of the tool: a thread that could go on would have printed)."""
+    before = read(path)
+    time.sleep(0.5)
+    return read(path) == before
 
 
 def golden(name):
@@ -207,11 +212,6 @@ def unexplained_ng(report):
         elif line:
             stack.append(False)
     return found
-
-
-def ansi(text):
-    """The bytes the tool prints for `text`: code page 932 under Wine, UTF-8 natively."""
-    return text.encode("cp932" if UNDER_WINE else "utf-8")
 
 
 # Lines of a text report by language: a group's start and finish (at most
@@ -306,12 +306,6 @@ class TempFolder:
     def __init__(self):
         self.path = tempfile.mkdtemp(prefix="zarn-e2e-")
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.remove()
-
     def join(self, *names):
         return os.path.join(self.path, *names)
 
@@ -349,13 +343,23 @@ class Case(unittest.TestCase):
         self.share = self.tmp.mkdir("H")
         self.target = self.tmp.mkdir("P")
 
+    def single(self, *extra, target=None, share=None):
+        """The arguments of a single check of P (or `target`) with H (or `share`)."""
+        return ["-m", "single", "-p", target or self.target, "-h", share or self.share,
+                "-t", "10"] + list(extra)
+
+    def assertReport(self, raw, expected, lang="en", target=None):
+        """The report `raw` of a run on H and P (or `target`), normalised, is
+        `expected`: one process, no NG without its reason.  Its process ids and
+        the deletion lines normalise() dropped."""
+        lines, pids, deleted = normalise(raw, self.share, target or self.target, lang)
+        self.assertEqual(expected, lines)
+        self.assertEqual([], unexplained_ng(raw))
+        self.assertEqual(1, len(pids), pids)
+        return pids, deleted
+
     def assertFoldersEmpty(self, *more):
         """Nothing left in H, P and the further folders `more`."""
         folders = ("H", "P") + more
         self.assertEqual([[] for _ in folders], [self.tmp.entries(f) for f in folders])
 
-
-def make_read_only(path):
-    """Clears every write bit: the read-only attribute, as the tool sees it."""
-    mode = os.stat(path).st_mode
-    os.chmod(path, mode & ~(stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH))
