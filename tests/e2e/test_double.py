@@ -37,7 +37,7 @@ import zarnrun  # noqa: E402
 from rig_shares import LOCKING, verdict  # noqa: E402
 from test_single import WINE, golden, with_leftover  # noqa: E402
 from test_unkind import HELD_WAITING, OPEN_DELAY_MS, SHIM, faults  # noqa: E402
-from zarnrun import HOST, PID_IN_NAME, lock_byte, normalise, wait_until  # noqa: E402
+from zarnrun import HOST, PID_IN_NAME, lock_byte, wait_until  # noqa: E402
 
 LIMIT = 10  # -t: every wait for the partner ends within it
 SEED = int(os.environ.get("ZARN_INTERRUPT_SEED", "8"))
@@ -350,7 +350,9 @@ class PartnerEndsTest(DoubleCase):
 NATIVE_EXE = os.environ.get("ZARN_NATIVE_EXE", "")
 
 
-@unittest.skipUnless(WINE, "pairs the Windows build under Wine with the native build")
+@unittest.skipUnless(WINE and os.path.isfile(NATIVE_EXE),
+                     "pairs the Windows build under Wine with the native build (from the dev "
+                     "preset, ZARN_NATIVE_EXE): %r" % NATIVE_EXE)
 class InteroperationTest(DoubleCase):
     """The Windows build under Wine (W) and the native build (N), paired on
     one folder.  The lock-byte protocol on the master file is the same on
@@ -385,13 +387,6 @@ class InteroperationTest(DoubleCase):
     is NG, not aborted, so W goes on to -p, where its set-up waits for a
     partner that has left: 22, the open test of -p aborted.  Both exit with
     -1, both phases' groups 89 NG, and nothing is left in the folders."""
-
-    def setUp(self):
-        super().setUp()
-        if not os.path.isfile(NATIVE_EXE):
-            print("SKIPPED: interoperation needs the native tool (build the dev preset): %r"
-                  % NATIVE_EXE)
-            self.skipTest("no native tool")
 
     def test_native_and_windows_build_pair_up(self):
         wine, native = Party(self, "w"), Party(self, "n", program=[NATIVE_EXE])
