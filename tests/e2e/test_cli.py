@@ -112,15 +112,15 @@ class CommandLineTest(zarnrun.Case):
             23: [["-m", "userapl", "-f", exists]],
             24: [["-m", "userapl", "-f", path] for path in (  # the last: a dot-only last component
                 self.share, self.share + "/", self.tmp.join("new") + "/", self.tmp.join("H", ".txt"))],
-            25: [["-m", "userapl", "-f", self.tmp.join(folder, "file.txt")]
-                 for folder in ("missing", "read-only", "exists.txt")] + [["-m", "userapl", "-f", p200]],
+            25: [["-m", "userapl", "-f", path] for path in (p200, self.tmp.join("missing", "f.txt"),
+                 self.tmp.join("read-only", "f.txt"), self.tmp.join("exists.txt", "f.txt"))],
             None: [no_share + ["-t", t] for t in ("9", "601", "0x10", "")] + [
                 self.single(target=p201), self.single(share=p201), ["-m", "userapl", "-f", p201],
                 base + ["-o", p201], base + ["-j", p201],
                 [], ["-m", "single"], ["-m", "double"], ["-m", "userapl"],
-                base + ["-m", "single"], base + ["-t", "20"], base + ["-p", self.target], base + ["-o"],
-                base + ["-j", "a.json", "-j", "b.json"], ["-m", "SINGLE"] + base[2:], ["-M"] + base[1:],
-                base + ["/t", "30"], base + ["-x", "30"],
+                base + ["-m", "single"], base + ["-t", "20"], base + ["-p", self.target],
+                base + ["-o"], base + ["-j", "a.json", "-j", "b.json"], ["-m", "SINGLE"] + base[2:],
+                ["-M"] + base[1:], base + ["/t", "30"], base + ["-x", "30"],
                 # Options that do not fit the mode.
                 base + ["-f", "f"], ["-m", "double", "-p", self.target, "-h", self.share, "-f", "f"],
                 ["-m", "single", "-p", self.target], ["-m", "double", "-h", self.share],

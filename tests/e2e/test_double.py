@@ -297,8 +297,8 @@ class PartnerEndsTest(DoubleCase):
         master = self.hold_in_closing_handshake(a, b)
         b.proc.send_signal(signal.SIGSTOP)
         fcntl.lockf(master, fcntl.LOCK_UN, 1, 3, os.SEEK_SET)
-        wait_until(lambda: os.path.exists(os.path.join(self.share, "endwaitfile")) and zarnrun.settled(a.path),
-                   "a waits for the end-wait file")
+        wait_until(lambda: os.path.exists(os.path.join(self.share, "endwaitfile"))
+                   and zarnrun.settled(a.path), "a waits for the end-wait file")
         b.proc.kill()
         self.assertEqual((0, b""), a.finish())
         mutual = mutual_golden("en")

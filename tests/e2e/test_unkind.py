@@ -144,7 +144,8 @@ class FaultyShareTest(UnkindCase):
         # server does not support, and the unlock that follows a refused
         # lock finds nothing locked.
         args = self.single("-j", self.tmp.join("nolock.json"), target=self.tmp.mkdir("share", "P"))
-        report = self.checked_run(args, fault_dir=self.tmp.join("share"), ZARN_FAULT_NOLCK="1").decode()
+        report = self.checked_run(args, fault_dir=self.tmp.join("share"), ZARN_FAULT_NOLCK="1")
+        report = report.decode()
         self.assertEqual([NO_WAIT, WAITING, "        ! Failed to release the lock. ERRORCODE=158("
                           "That range is not locked by this handle. )", WAITING],
                          re.findall(r"\r\n(        ! [^\r]*)", report))
@@ -238,59 +239,58 @@ class PlantedLinkTest(UnkindCase):
         # locks, creates nor deletes through any of them.
         for operation, planted, first_ng in self.ROWS:
             with self.subTest(operation=operation, planted=planted):
-                self.planted_run(operation, planted, first_ng or self.ROWS[1][2])
+                first_ng = first_ng or self.ROWS[1][2]
+                tmp = TempFolder()
+                self.addCleanup(tmp.remove)
+                os.chmod(tmp.path, 0o755)
+                secret = tmp.write("secret", self.SECRET)
+                os.chmod(secret, 0o600)
+                sealed = tmp.mkdir("sealed")  # a creation through a link would land here
+                os.chmod(sealed, 0o700)
+                folders = {name: tmp.mkdir(name) for name in ("H", "P", "U")}
+                os.chmod(folders[planted], 0o1777)  # all may write, as /tmp
+                f = os.path.join(folders["U"], "F.txt")
+                args = ["-m", operation, "-t", "10"] + (["-f", f] if operation == "userapl"
+                                                        else ["-p", folders["P"], "-h", folders["H"]])
+                report = tmp.join("report.txt")
+                # Every open of the tool waits a little: the other user, who
+                # plants again at once, is sure to win each race for a name.
+                # The tool waits for "go" on its input.
+                gate = ["sh", "-c", 'read go && exec "$@"', "sh", zarnrun.EXE]
+                with open(report, "wb") as out:
+                    proc = zarnrun.start(self, args, out, stdin=subprocess.PIPE, program=gate,
+                                         env=faults(tmp.path, ZARN_FAULT_OPEN_MS="20"))
+                pid = proc.pid
+                folder = folders[planted]
+                if planted == "U":
+                    pairs = [(os.path.join(folder, "ZARSTOP.stop"), secret),
+                             (f, os.path.join(sealed, "made"))]  # F must not exist at the start
+                else:
+                    pairs = [(os.path.join(folder, name), secret) for name in (
+                        ".#ZARLOCK.%s.%d.0" % (HOST, pid), ".#ZARLOCK.%s.%d.1" % (HOST, pid),
+                        ".#ZARLOCK.%s.%d.master" % (HOST, pid), "%s.%d.endwaitfile" % (HOST, pid),
+                        ".#ZARLOCK.0", ".#ZARLOCK.1", ".#ZARLOCK.master", "endwaitfile")]
+                planter = plant_links(pairs)
+                stop = lambda: os.kill(planter, signal.SIGKILL) or os.waitpid(planter, 0)  # noqa
+                self.addCleanup(lambda: os.path.exists("/proc/%d" % planter) and stop())
+                zarnrun.wait_until(lambda: all(os.path.islink(name) for name, _ in pairs),
+                                   "every link planted")
+                proc.stdin.write(b"go\n")
+                proc.stdin.close()
+                status = proc.wait(600)  # a bound against a hang only
+                stop()
 
-    def planted_run(self, operation, planted, first_ng):
-        tmp = TempFolder()
-        self.addCleanup(tmp.remove)
-        os.chmod(tmp.path, 0o755)
-        secret = tmp.write("secret", self.SECRET)
-        os.chmod(secret, 0o600)
-        sealed = tmp.mkdir("sealed")  # a creation through a link would land here
-        os.chmod(sealed, 0o700)
-        folders = {name: tmp.mkdir(name) for name in ("H", "P", "U")}
-        os.chmod(folders[planted], 0o1777)  # all may write, as /tmp
-        f = os.path.join(folders["U"], "F.txt")
-        args = ["-m", operation, "-t", "10"] + (
-            ["-f", f] if operation == "userapl" else ["-p", folders["P"], "-h", folders["H"]])
-        report = tmp.join("report.txt")
-        # Every open of the tool waits a little: the other user, who plants
-        # again at once, is sure to win each race for a name.
-        with open(report, "wb") as out:  # the tool waits for "go" on its input
-            proc = zarnrun.start(self, args, out, stdin=subprocess.PIPE,
-                                 env=faults(tmp.path, ZARN_FAULT_OPEN_MS="20"),
-                                 program=["sh", "-c", 'read go && exec "$@"', "sh", zarnrun.EXE])
-        pid = proc.pid
-        folder = folders[planted]
-        if planted == "U":
-            pairs = [(os.path.join(folder, "ZARSTOP.stop"), secret),
-                     (f, os.path.join(sealed, "made"))]  # F must not exist at the start
-        else:
-            pairs = [(os.path.join(folder, name), secret) for name in (
-                ".#ZARLOCK.%s.%d.0" % (HOST, pid), ".#ZARLOCK.%s.%d.1" % (HOST, pid),
-                ".#ZARLOCK.%s.%d.master" % (HOST, pid), "%s.%d.endwaitfile" % (HOST, pid),
-                ".#ZARLOCK.0", ".#ZARLOCK.1", ".#ZARLOCK.master", "endwaitfile")]
-        planter = plant_links(pairs)
-        stop = lambda: os.kill(planter, signal.SIGKILL) or os.waitpid(planter, 0)  # noqa: E731
-        self.addCleanup(lambda: os.path.exists("/proc/%d" % planter) and stop())
-        zarnrun.wait_until(lambda: all(os.path.islink(name) for name, _ in pairs),
-                           "every link planted")
-        proc.stdin.write(b"go\n")
-        proc.stdin.close()
-        status = proc.wait(600)  # a bound against a hang only
-        stop()
-
-        text = read(report).decode()
-        for name, path in folders.items():
-            text = text.replace(path, "<%s>" % name)
-        lines = re.sub(PID_IN_NAME, ".#ZARLOCK.<HOST>.<PID>.", text).split("\r\n")
-        end = next(i for i, line in enumerate(lines) if line.endswith("[ NG ]"))
-        self.assertEqual((self.SECRET, 0o600, []),
-                         (read(secret), os.stat(secret).st_mode & 0o777, os.listdir(sealed)))
-        self.assertEqual((zarnrun.FAILED, first_ng), (status, lines[end - 2:end + 1]))
-        # Nothing but the links as planted is left.
-        for path in (os.path.join(d, e) for d in folders.values() for e in os.listdir(d)):
-            self.assertIn((path, os.readlink(path) if os.path.islink(path) else None), pairs)
+                text = read(report).decode()
+                for name, path in folders.items():
+                    text = text.replace(path, "<%s>" % name)
+                lines = re.sub(PID_IN_NAME, ".#ZARLOCK.<HOST>.<PID>.", text).split("\r\n")
+                end = next(i for i, line in enumerate(lines) if line.endswith("[ NG ]"))
+                self.assertEqual((self.SECRET, 0o600, []), (read(secret), os.stat(secret).st_mode
+                                                            & 0o777, os.listdir(sealed)))
+                self.assertEqual((zarnrun.FAILED, first_ng), (status, lines[end - 2:end + 1]))
+                # Nothing but the links as planted is left.
+                for path in (os.path.join(d, e) for d in folders.values() for e in os.listdir(d)):
+                    self.assertIn((path, os.readlink(path) if os.path.islink(path) else None), pairs)
 
 
 @unittest.skipIf(not zarnrun.IS_ROOT, "a host name of its own needs root")
