@@ -1,8 +1,9 @@
 """The single environment check run whole (`-m single -p P -h H -t 10` on two
 fresh folders): its report compared byte for byte with a golden file, its
-exit status, and the folders left empty; eight runs at once on the console,
-into a log file, in Japanese, with a leftover check file, to a reader that
-goes away, and interrupted by SIGINT at chosen moments.
+exit status, and the folders left empty; nine runs at once on the console,
+into a log file, in Japanese and to a reader that goes away, and runs
+interrupted by SIGINT at chosen moments.  (A leftover check file is the
+first phase of a pair's run in test_double.py: with_leftover.)
 
 The golden files, expected/single[.wine].LANG.txt, hold one report line per
 line (CR LF on output) with placeholders for what changes between runs: <H>
