@@ -82,8 +82,7 @@ class SlowShareInterruptTest(UnkindCase):
         times = []
         for run, (needle, count, pause, sig) in enumerate(moments):
             with self.subTest(run=run, seed=SEED, at=(needle, count, pause), signal=sig.name):
-                share = self.tmp.mkdir(str(run))
-                folders = [self.tmp.mkdir(str(run), "H"), self.tmp.mkdir(str(run), "P")]
+                share, folders = self.tmp.join(str(run)), [self.tmp.mkdir(str(run), n) for n in "HP"]
                 report, errors, document = (self.tmp.join("%d.%s" % (run, name))
                                             for name in ("txt", "err", "json"))
                 args = self.single("-j", document, *(["-o", report] if run % 2 else []),
@@ -108,9 +107,8 @@ class SlowShareInterruptTest(UnkindCase):
                 self.assertEqual(b"", read(errors))  # a sanitizer's report, say
                 # The JSON report, written after the clean-ups: whole, and saying so.
                 doc = json.loads(read(document).decode("utf-8"))
-                self.assertEqual((True, "aborted", None, []),
-                                 tuple(doc[key] for key in ("interrupted", "result", "exit_status",
-                                                            "left_behind")))
+                self.assertEqual([True, "aborted", None, []], [doc[key] for key in (
+                    "interrupted", "result", "exit_status", "left_behind")])
                 self.assertPrintedWithin(zarnrun.report_groups(printed()),
                                          zarnrun.json_groups(doc["groups"]))
                 zarnrun.assert_no_temporary(self, document)
