@@ -10,7 +10,7 @@ from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
-from zarnrun import FAILED, Result, TempFolder, ansi, run, unexplained_ng  # noqa: E402
+from zarnrun import FAILED, Result, run, unexplained_ng  # noqa: E402
 
 USAGE = (b"usage:\r\n"
          b"zarntwchk -m single -p targetpath -h zarsharepath [-o logfile] [-j jsonfile] [-t timeout]\r\n"
@@ -34,102 +34,9 @@ MESSAGES = {
 
 
 def message(msg_id, japanese=False):
+    """The bytes of a message: Japanese in code page 932 under Wine, UTF-8 natively."""
     english, ja = MESSAGES[msg_id]
-    return ansi(ja) if japanese else english.encode("ascii")
-
-
-class CommandLineTest(zarnrun.Case):
-    def setUp(self):
-        # A caller's environment that must not reach the tool: Python's own
-        # LC_CTYPE when LANG is missing, and a Wine trace channel.
-        caller = mock.patch.dict(os.environ, {"LC_CTYPE": "C.UTF-8", "WINEDEBUG": "+nls"})
-        caller.start()
-        self.addCleanup(caller.stop)
-        super().setUp()
-        self.read_only = self.tmp.mkdir("read-only")
-        zarnrun.make_read_only(self.read_only)
-        self.missing = self.tmp.join("missing")
-        self.exists = self.tmp.write("exists.txt", b"x")
-        self.read_only_file = self.tmp.write("read-only.json", b"{}")
-        zarnrun.make_read_only(self.read_only_file)
-
-    def check(self, rows, lang=None):
-        """Runs each (arguments, stderr) row: refused, status 255, nothing on stdout."""
-        for args, stderr in rows:
-            with self.subTest(args=args, lang=lang):
-                result = run(args, lang=lang)
-                self.assertEqual(Result(FAILED, b"", stderr), result)
-
-    def single(self, target=None, share=None):
-        return ["-m", "single", "-p", target or self.target, "-h", share or self.share]
-
-    def test_values(self):
-        # A line the parser accepts goes on to validation: here it stops at
-        # the missing share path, or at the 200 characters' missing folder.
-        base, passed = self.single(share=self.missing), message(36)
-        head = self.tmp.join("missing", "")  # paths of 200 and 201 characters in it
-        p200, p201 = (head + "x" * (n - len(head)) for n in (200, 201))
-        self.check([(base + ["-t", t], passed) for t in ("10", "600", "30abc")] +
-                   [(base + ["-t", t], USAGE) for t in ("9", "601", "0x10", "")] + [
-            (self.single(target=p200), message(37)), (self.single(target=p201), USAGE),
-            (self.single(share=p200), message(36)), (self.single(share=p201), USAGE),
-            (["-m", "userapl", "-f", p200], message(25)), (["-m", "userapl", "-f", p201], USAGE),
-            (self.single() + ["-o", p200], message(16)), (self.single() + ["-o", p201], USAGE),
-            (self.single() + ["-j", p200], message(112)), (self.single() + ["-j", p201], USAGE),
-            # A first -p with an empty value does not count as given.
-            (["-m", "single", "-p", "", "-p", self.target, "-h", self.missing], passed),
-        ])
-
-    def test_malformed_lines(self):
-        base = self.single()
-        modes = [["-m", mode] for mode in ("single", "double", "userapl")]
-        self.check([(line, USAGE) for line in modes + [
-            base + ["-m", "single"],
-            base + ["-t", "20", "-t", "20"],
-            base + ["-p", self.target],
-            base + ["-o"],
-            base + ["-j", "a.json", "-j", "b.json"],
-            ["-m", "SINGLE"] + base[2:],
-            ["-M"] + base[1:],
-            base + ["/t", "30"],
-            base + ["-x", "30"],
-            # Options that do not fit the mode.
-            base + ["-f", "f"],
-            ["-m", "double", "-p", self.target, "-h", self.share, "-f", "f"],
-            ["-m", "single", "-p", self.target],
-            ["-m", "double", "-h", self.share],
-            ["-m", "userapl", "-f", "f", "-p", self.target],
-            ["-m", "userapl", "-f", "f", "-h", self.share],
-        ]])
-
-    def test_folders_and_log_file(self):
-        # Every refusal in English and in Japanese; the usage text stays English.
-        rows = [
-            (self.single(share=self.read_only), 36),
-            (self.single(share=self.exists), 36),
-            (self.single(target=self.missing, share=self.missing), 36),  # share first
-            (self.single(target=self.read_only), 37),
-            (["-m", "double", "-p", self.missing, "-h", self.share], 37),
-            (self.single() + ["-o", self.share], 16),
-            # The JSON report: a folder, a file in a missing folder, a
-            # read-only file.
-            (self.single() + ["-j", self.share], 112),
-            (self.single() + ["-j", self.tmp.join("missing", "run.json")], 112),
-            (self.single() + ["-j", self.read_only_file], 112),
-        ] + [(["-m", "userapl", "-f", path], msg_id) for path, msg_id in (
-            (self.exists, 23),
-            (self.share, 24),
-            (self.share + "/", 24),
-            (self.tmp.join("new") + "/", 24),
-            (self.tmp.join("H", ".txt"), 24),  # a dot-only last component
-            (self.tmp.join("missing", "file.txt"), 25),
-            (self.tmp.join("read-only", "file.txt"), 25),
-            (self.tmp.join("exists.txt", "file.txt"), 25),
-        )]
-        for lang in (None, "ja_JP.UTF-8"):
-            self.check([([], USAGE)] + [(args, message(msg_id, lang is not None))
-                                        for args, msg_id in rows], lang=lang)
-        self.assertFoldersEmpty("read-only")
+    return ja.encode("cp932" if zarnrun.UNDER_WINE else "utf-8") if japanese else english.encode()
 
 
 # Random command lines: a well-formed line of a random mode, some of it
@@ -145,28 +52,28 @@ def junk(rng):
     return bytes(rng.choice(JUNK_BYTES) for _ in range(length))
 
 
-def random_line(rng, tmp):
-    mode = rng.choice(["single", "double", "userapl"])
+def random_line(rng, folder):
+    mode, share = rng.choice(["single", "double", "userapl"]), os.path.join(folder, "H")
     pairs = [["-m", mode]]
     if mode == "userapl":
-        pairs.append(["-f", tmp.join(rng.choice(["new.txt", "P", "missing/f"]))])
+        pairs.append(["-f", os.path.join(folder, rng.choice(["new.txt", "P", "missing/f"]))])
     else:
-        pairs += [["-p", tmp.join("P")], ["-h", tmp.join("H")]]
+        pairs += [["-p", os.path.join(folder, "P")], ["-h", share]]
     if rng.random() < 0.3:
-        pairs.append(["-o", tmp.join("run.log")])
+        pairs.append(["-o", os.path.join(folder, "run.log")])
     for _ in range(rng.choice([0, 1, 1, 1, 1, 2, 2, 2, 3, 3])):
         pair = rng.choice(pairs)
         spoil = rng.choice([0, 0, 0, 1, 1, 2, 3, 4])
         if spoil == 0:
             pair[1] = junk(rng)
         elif spoil == 1:
-            pair[1] = tmp.join("x" * rng.randrange(180, 220))
+            pair[1] = os.path.join(folder, "x" * rng.randrange(180, 220))
         elif spoil == 2:
             pair[0] = rng.choice(JUNK_OPTIONS + [junk(rng)])
         elif spoil == 3:
             pairs.append(list(rng.choice(pairs)))
         else:
-            pairs.append(["-" + rng.choice("mphfotj"), rng.choice([junk(rng), tmp.join("H")])])
+            pairs.append(["-" + rng.choice("mphfotj"), rng.choice([junk(rng), share])])
     # Every line that may start a check waits at most 10 s for anything.
     pairs.append(["-t", rng.choice(TIMEOUTS)])
     rng.shuffle(pairs)
@@ -176,8 +83,59 @@ def random_line(rng, tmp):
     return line
 
 
-class RandomCommandLineTest(unittest.TestCase):
-    def test_only_usage_a_message_or_a_run(self):
+class CommandLineTest(zarnrun.Case):
+    # A caller's environment that must not reach the tool: Python's own
+    # LC_CTYPE when LANG is missing, and a Wine trace channel.
+    @mock.patch.dict(os.environ, {"LC_CTYPE": "C.UTF-8", "WINEDEBUG": "+nls"})
+    def test_refusals(self):
+        # Every refused line in English and in Japanese, by the number of its
+        # message (None: the usage text, which stays English).  A line the
+        # parser accepts goes on to validation: with -t it stops at the
+        # missing share path, or at the 200 characters' missing folder.
+        read_only, missing = self.tmp.mkdir("read-only"), self.tmp.join("missing")
+        exists, read_only_file = self.tmp.write("exists.txt", b"x"), self.tmp.write("ro.json", b"{}")
+        os.chmod(read_only, 0o555)  # the read-only attribute, as the tool sees it
+        os.chmod(read_only_file, 0o444)
+        base, no_share = self.single(), ["-m", "single", "-p", self.target, "-h", missing]
+        head = self.tmp.join("missing", "")  # paths of 200 and 201 characters in it
+        p200, p201 = (head + "x" * (n - len(head)) for n in (200, 201))
+        refused = {
+            36: [no_share + ["-t", t] for t in ("10", "600", "30abc")] + [
+                self.single(share=p200), self.single(share=read_only), self.single(share=exists),
+                self.single(target=missing, share=missing),  # the share path first
+                ["-m", "single", "-p", ""] + no_share[2:]],  # an empty first -p is not given
+            37: [self.single(target=p200), self.single(target=read_only),
+                 ["-m", "double", "-p", missing, "-h", self.share]],
+            16: [base + ["-o", p200], base + ["-o", self.share]],
+            112: [base + ["-j", path] for path in (p200, self.share, read_only_file,
+                                                   self.tmp.join("missing", "run.json"))],
+            23: [["-m", "userapl", "-f", exists]],
+            24: [["-m", "userapl", "-f", path] for path in (  # the last: a dot-only last component
+                self.share, self.share + "/", self.tmp.join("new") + "/", self.tmp.join("H", ".txt"))],
+            25: [["-m", "userapl", "-f", path] for path in (p200, self.tmp.join("missing", "f.txt"),
+                 self.tmp.join("read-only", "f.txt"), self.tmp.join("exists.txt", "f.txt"))],
+            None: [no_share + ["-t", t] for t in ("9", "601", "0x10", "")] + [
+                self.single(target=p201), self.single(share=p201), ["-m", "userapl", "-f", p201],
+                base + ["-o", p201], base + ["-j", p201],
+                [], ["-m", "single"], ["-m", "double"], ["-m", "userapl"],
+                base + ["-m", "single"], base + ["-t", "20"], base + ["-p", self.target],
+                base + ["-o"], base + ["-j", "a.json", "-j", "b.json"], ["-m", "SINGLE"] + base[2:],
+                ["-M"] + base[1:], base + ["/t", "30"], base + ["-x", "30"],
+                # Options that do not fit the mode.
+                base + ["-f", "f"], ["-m", "double", "-p", self.target, "-h", self.share, "-f", "f"],
+                ["-m", "single", "-p", self.target], ["-m", "double", "-h", self.share],
+                ["-m", "userapl", "-f", "f", "-p", self.target],
+                ["-m", "userapl", "-f", "f", "-h", self.share]],
+        }
+        for lang in (None, "ja_JP.UTF-8"):
+            for msg_id, lines in refused.items():
+                for args in lines:
+                    with self.subTest(args=args, lang=lang):
+                        stderr = USAGE if msg_id is None else message(msg_id, lang is not None)
+                        self.assertEqual(Result(FAILED, b"", stderr), run(args, lang=lang))
+        self.assertFoldersEmpty("read-only")
+
+    def test_random_lines_give_only_usage_a_message_or_a_run(self):
         refusals = {USAGE, b"System error \r\n"} | {message(i) for i in MESSAGES}
         # A linkage check that starts finds nobody answering, a double check
         # no partner: NG after -t.
@@ -188,21 +146,22 @@ class RandomCommandLineTest(unittest.TestCase):
         rng = random.Random(8)  # a fixed seed: a failing line comes back on every run
         outcomes = {"usage": 0, "message": 0, "run": 0}
         for n in range(300):
-            with TempFolder() as tmp:
-                tmp.mkdir("P")
-                tmp.mkdir("H")
-                args = random_line(rng, tmp)
-                result = run(args, cwd=tmp.path, timeout=300)
+            with self.subTest(line=n):
+                folder = self.tmp.mkdir(str(n))
+                os.mkdir(os.path.join(folder, "P"))
+                os.mkdir(os.path.join(folder, "H"))
+                args = random_line(rng, folder)
+                result = run(args, cwd=folder, timeout=300)
                 logged = "-o" in args and result.stdout == b""
                 printed = re.match(operation, result.stdout) and re.search(verdict, result.stdout)
                 if result.status == FAILED and result.stdout == b"" and result.stderr in refusals:
                     outcomes["usage" if result.stderr == USAGE else "message"] += 1
                 elif result.status in (0, FAILED) and result.stderr == b"" and (logged or printed):
-                    self.assertEqual([], unexplained_ng(result.stdout), "line %d: %r" % (n, args))
+                    self.assertEqual([], unexplained_ng(result.stdout), args)
                     outcomes["run"] += 1
                 else:
-                    self.fail("line %d: %r gave %r" % (n, args, result))
-                self.assertEqual([], tmp.entries("P") + tmp.entries("H"), "line %d: %r" % (n, args))
+                    self.fail("%r gave %r" % (args, result))
+                self.assertEqual([[], []], [self.tmp.entries(str(n), f) for f in "PH"], args)
         self.assertTrue(all(outcomes.values()), outcomes)
 
 

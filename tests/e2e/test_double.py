@@ -37,7 +37,7 @@ import zarnrun  # noqa: E402
 from rig_shares import LOCKING, verdict  # noqa: E402
 from test_single import WINE, golden, with_leftover  # noqa: E402
 from test_unkind import HELD_WAITING, OPEN_DELAY_MS, SHIM, faults  # noqa: E402
-from zarnrun import HOST, PID_IN_NAME, lock_byte, normalise, wait_until  # noqa: E402
+from zarnrun import HOST, PID_IN_NAME, lock_byte, wait_until  # noqa: E402
 
 LIMIT = 10  # -t: every wait for the partner ends within it
 SEED = int(os.environ.get("ZARN_INTERRUPT_SEED", "8"))
@@ -65,22 +65,22 @@ def mutual_golden(name):
 
 
 class Party:
-    """One process of a pair, its report in a file of its own."""
+    """One process of a pair, its report in a file of its own (`path`)."""
 
-    def __init__(self, case, name, log=False, lang=None, target=None, program=None, env=None):
-        self.lang, self.target = lang or "en", target or case.target
+    def __init__(self, case, name, log=False, lang="en", target=None, program=None, env=None):
+        self.lang, self.target = lang, target or case.target
         self.out = case.tmp.join(name + ".out")
-        self.log = case.tmp.join(name + ".log") if log else None
+        self.path = case.tmp.join(name + ".log") if log else self.out
         self.json = case.tmp.join(name + ".json")
         self.args = ["-m", "double", "-p", self.target, "-h", case.share, "-t", str(case.limit),
-                     "-j", self.json] + (["-o", self.log] if log else [])
+                     "-j", self.json] + (["-o", self.path] if log else [])
         with open(self.out, "wb") as out:
             self.proc = zarnrun.start(case, self.args, out,
                                       lang="ja_JP.UTF-8" if lang == "ja" else None,
                                       program=program, env=env)
 
     def report(self):
-        return zarnrun.read(self.log or self.out)
+        return zarnrun.read(self.path)
 
     def text(self):
         return self.report().decode("utf-8", "replace")
@@ -120,24 +120,15 @@ class DoubleCase(zarnrun.Case):
                    "both wait in the closing handshake")
         return master
 
-    def settled(self, party):
-        """Whether the party printed nothing for half a second (five polls)."""
-        before = party.report()
-        time.sleep(0.5)
-        return party.report() == before
-
     def in_lock_test_of_h(self, party):
         """Whether the party has opened its partner's file of the lock test of -h."""
         opened = r"A file in the partner process will now be opened\. \(%s%s\.#ZARLOCK\.[01]\)"
         return len(re.findall(opened % (re.escape(self.share), re.escape(SEP)), party.text())) >= 2
 
-    def assertReport(self, party, single, mutual):
+    def assertMutual(self, party, single, mutual):
         """The party's report is the single phase `single` and the mutual phase
         `mutual` (golden lines); the deletions of mutual files it reported."""
-        lines, pids, deleted = normalise(party.report(), self.share, party.target, party.lang)
-        self.assertEqual(single + mutual, lines)
-        self.assertEqual([], zarnrun.unexplained_ng(party.report()))
-        self.assertEqual(1, len(pids), pids)
+        _, deleted = self.assertReport(party.report(), single + mutual, party.lang, party.target)
         return [(types, line) for types, line in deleted if "<PID>" not in line]
 
     def assertDeletedOnce(self, *deleted):
@@ -156,52 +147,40 @@ class DoubleCase(zarnrun.Case):
         else:
             self.assertEqual(expected, sorted(names))
 
-    def assertJson(self, party, status):
-        """The party's JSON report against its text report: both phases' groups."""
-        text = party.report().decode("cp932" if WINE and party.lang == "ja" else "utf-8")
-        doc = zarnrun.assert_json_report(self, party.json, text, party.args, status, party.lang)
-        self.assertEqual([90, 89], [group["id"] for group in doc["groups"]])
-
-    def assertPairPasses(self, a, b):
-        self.assertEqual([(self.passed, b"")] * 2, [p.finish() for p in (a, b)])
-        self.assertDeletedOnce(*[self.assertReport(p, golden(p.lang), mutual_golden(p.lang))
-                                 for p in (a, b)])
-        [self.assertJson(p, self.passed) for p in (a, b)]
+    def assertPairPasses(self, a, b, leftover=False):
+        """Both reports, and both JSON reports against them (both phases'
+        groups), those of a sound pair; with `leftover`, a's single phase is
+        NG for a file named like its first check file of -p, and so its
+        exit status."""
+        singles, statuses = [golden(a.lang), golden(b.lang)], [self.passed] * 2
+        if leftover:
+            singles[0], statuses[0] = with_leftover(singles[0]), zarnrun.FAILED
+        self.assertEqual([(status, b"") for status in statuses], [p.finish() for p in (a, b)])
+        self.assertDeletedOnce(*[self.assertMutual(p, single, mutual_golden(p.lang))
+                                 for p, single in zip((a, b), singles)])
+        for p, status in zip((a, b), statuses):
+            text = p.report().decode("cp932" if WINE and p.lang == "ja" else "utf-8")
+            doc = zarnrun.assert_json_report(self, p.json, text, p.args, status, p.lang)
+            self.assertEqual([90, 89], [group["id"] for group in doc["groups"]])
         self.assertFoldersEmpty()
 
 
 class PairTest(DoubleCase):
-    def test_reports_on_the_console_and_in_a_japanese_log_file(self):
-        # Each party prints its own catalogue's texts: a pair need not share one.
-        a, b = Party(self, "a"), Party(self, "b", log=True, lang="ja")
-        self.assertPairPasses(a, b)
-        self.assertEqual(b"", zarnrun.read(b.out))  # all of it went to the log file
+    limit = 30  # the pair waits for the guard byte while the third runs its single phase
 
-    def test_single_phase_ng_with_a_passing_mutual_phase(self):
+    def test_pair_with_a_leftover_and_a_third_process_turned_away(self):
+        # a reports on the console, b in Japanese into a log file: each
+        # prints its own catalogue's texts, a pair need not share one.
+        a, b = Party(self, "a"), Party(self, "b", log=True, lang="ja")
         # A file named like a's first check file of -p, made while a checks
         # -h: a's single phase is NG, its mutual phase OK (group 89 reports
         # the mutual phase alone), and its exit status -1.
-        a, b = self.pair()
         wait_until(lambda: ".#ZARLOCK." in a.text(), "a names a check file")
         self.assertNotIn('Check target "Test for the path to be checked"', a.text())
         pid = re.search(PID_IN_NAME, a.text()).group(1)
-        with open(os.path.join(self.target, ".#ZARLOCK.%s.%s.0" % (HOST, pid)), "wb") as f:
-            f.write(b"left behind")
-        self.assertEqual([(zarnrun.FAILED, b""), (self.passed, b"")], [a.finish(), b.finish()])
-        self.assertDeletedOnce(
-            self.assertReport(a, with_leftover(golden("en")), mutual_golden("en")),
-            self.assertReport(b, golden("en"), mutual_golden("en")))
-        self.assertJson(a, zarnrun.FAILED)
-        self.assertFoldersEmpty()
-
-
-class ThirdPartyTest(DoubleCase):
-    limit = 30  # the pair waits for the guard byte while the third runs its single phase
-
-    def test_third_process_is_turned_away_and_the_pair_passes(self):
-        a, b = self.pair()
+        self.tmp.write(os.path.join("P", ".#ZARLOCK.%s.%s.0" % (HOST, pid)), b"left behind")
         # Inside the lock test of -h, which has some thirty synchronisation
-        # points to go, take the master file's guard byte: the pair and the
+        # points to go, take the master file's guard byte: the pair and a
         # third process then all wait for it, and once it is free again the
         # third meets both presence bytes held.
         wait_until(lambda: self.in_lock_test_of_h(a), "a opens its files of the lock test")
@@ -209,11 +188,12 @@ class ThirdPartyTest(DoubleCase):
         third = Party(self, "c", target=self.tmp.mkdir("P3"))
         before_setup = "        Pre-processing for synchronization will now be executed.\r\n"
         wait_until(lambda: third.mutual_lines() and third.text().endswith(before_setup)
-                   and self.settled(third), "the third waits for the guard byte")
+                   and zarnrun.settled(third.path), "the third waits for the guard byte")
         fcntl.lockf(master, fcntl.LOCK_UN, 1, 0, os.SEEK_SET)
         self.assertEqual((zarnrun.FAILED, b""), third.finish())
-        self.assertEqual([], self.assertReport(third, golden("en"), mutual_golden("refused.en")))
-        self.assertPairPasses(a, b)
+        self.assertEqual([], self.assertMutual(third, golden("en"), mutual_golden("refused.en")))
+        self.assertPairPasses(a, b, leftover=True)
+        self.assertEqual(b"", zarnrun.read(b.out))  # all of it went to the log file
         self.assertFoldersEmpty("P3")
 
     def test_third_process_at_random_moments(self):
@@ -244,7 +224,7 @@ class ThirdPartyTest(DoubleCase):
                 self.assertEqual(1, len(turned_away), [p.text()[-600:] for p in parties])
                 third = turned_away[0]
                 self.assertEqual(zarnrun.FAILED, third.proc.returncode)
-                self.assertEqual([], self.assertReport(third, golden("en"),
+                self.assertEqual([], self.assertMutual(third, golden("en"),
                                                        refused[:-4] + ends[third] + refused[-3:]))
                 self.assertPairPasses(*[p for p in parties if p is not third])
 
@@ -317,65 +297,62 @@ class PartnerEndsTest(DoubleCase):
         master = self.hold_in_closing_handshake(a, b)
         b.proc.send_signal(signal.SIGSTOP)
         fcntl.lockf(master, fcntl.LOCK_UN, 1, 3, os.SEEK_SET)
-        wait_until(lambda: os.path.exists(os.path.join(self.share, "endwaitfile")) and self.settled(a),
-                   "a waits for the end-wait file")
+        wait_until(lambda: os.path.exists(os.path.join(self.share, "endwaitfile"))
+                   and zarnrun.settled(a.path), "a waits for the end-wait file")
         b.proc.kill()
         self.assertEqual((0, b""), a.finish())
         mutual = mutual_golden("en")
         ended = len(mutual) - 1 - mutual[::-1].index(
             "        Termination processing for synchronization ended successfully.\r\n")
         mutual[ended] = "        ! %s\r\n" % PARTNER_GONE[1]
-        self.assertReport(a, golden("en"), mutual)
+        self.assertMutual(a, golden("en"), mutual)
         self.assertFoldersEmpty()
 
     def test_interrupt_while_the_partner_waits(self):
-        # One party stopped while the other runs on until it waits for it,
-        # then interrupted: it ends at once, whatever its partner's state.
+        # Runs 0 and 1: one party stopped (at a moment drawn with SEED, before
+        # the lock test of -p: the partner cannot finish without it) while the
+        # other runs on until it waits for it, then interrupted.  Run 2: a
+        # shared lock of the master file's byte 3, taken in the lock test of
+        # -h, keeps both parties in their closing handshake (it is taken
+        # exclusively there, once no party is inside a rendezvous), and one is
+        # interrupted: the clean-up that waits there must not keep the console
+        # handler out.  Either way it ends at once, whatever its partner's state.
         rng = random.Random(SEED + 1)
-        for run in range(2):
+        until = [line for line in mutual_golden("en") if "Byte range locking" in line][2]
+        for run in range(3):
             with self.subTest(run=run, seed=SEED):
-                # Before the lock test of -p: the partner cannot finish without it.
-                until = [l for l in mutual_golden("en") if "Byte range locking" in l][2]
-                stopped, waiting, count = self.moment(rng, until)
-                stopped.proc.send_signal(signal.SIGSTOP)
-                wait_until(lambda: self.settled(waiting), "the partner waits")
-                self.assertIsNone(waiting.proc.poll())
-                print("stopped after line %d" % count)
-                self.assertInterruptEndsAtOnce(stopped, waiting, resume=True)
-
-    def test_interrupt_while_waiting_in_the_closing_handshake(self):
-        # A shared lock of the master file's byte 3, taken in the lock test
-        # of -h, keeps both parties in their closing handshake (it is taken
-        # exclusively there, once no party is inside a rendezvous).  The
-        # clean-up that waits there must not keep the console handler out.
-        a, b = self.pair()
-        wait_until(lambda: self.in_lock_test_of_h(a), "a opens its files of the lock test")
-        self.assertInterruptEndsAtOnce(a, b, resume=False,
-                                       release=self.hold_in_closing_handshake(a, b))
-
-    def assertInterruptEndsAtOnce(self, party, other, resume, release=None):
-        party.proc.send_signal(signal.SIGINT)
-        sent = time.monotonic()
-        if resume:
-            party.proc.send_signal(signal.SIGCONT)
-        status = party.proc.wait(60)
-        took = time.monotonic() - sent
-        print("interrupted: ended %.2f s later" % took)
-        self.assertEqual(-signal.SIGINT, status)
-        self.assertLess(took, LIMIT / 2)  # not after the time limit of a wait for the partner
-        self.assertNotRegex(party.text(), r"\r\n        ! |\[ NG \]")  # nothing it caused
-        if release is not None:
-            fcntl.lockf(release, fcntl.LOCK_UN, 1, 3, os.SEEK_SET)
-        status, err = other.finish(2 * LIMIT + 30)
-        self.assertEqual(b"", err)
-        self.assertPartnerGone(other, status, must_fail=True)
-        self.assertFoldersEmpty()
+                if run < 2:
+                    party, other, count = self.moment(rng, until)
+                    party.proc.send_signal(signal.SIGSTOP)
+                    wait_until(lambda: zarnrun.settled(other.path), "the partner waits")
+                    self.assertIsNone(other.proc.poll())
+                    print("stopped after line %d" % count)
+                else:
+                    party, other = self.pair()
+                    wait_until(lambda: self.in_lock_test_of_h(party), "in the lock test of -h")
+                    master = self.hold_in_closing_handshake(party, other)
+                party.proc.send_signal(signal.SIGINT)
+                sent = time.monotonic()
+                party.proc.send_signal(signal.SIGCONT)  # a stopped one takes it now
+                self.assertEqual(-signal.SIGINT, party.proc.wait(60))
+                took = time.monotonic() - sent
+                print("interrupted: ended %.2f s later" % took)
+                self.assertLess(took, LIMIT / 2)  # not after the time limit of a wait for the partner
+                self.assertNotRegex(party.text(), r"\r\n        ! |\[ NG \]")  # nothing it caused
+                if run == 2:
+                    fcntl.lockf(master, fcntl.LOCK_UN, 1, 3, os.SEEK_SET)
+                status, err = other.finish(2 * LIMIT + 30)
+                self.assertEqual(b"", err)
+                self.assertPartnerGone(other, status, must_fail=True)
+                self.assertFoldersEmpty()
 
 
 NATIVE_EXE = os.environ.get("ZARN_NATIVE_EXE", "")
 
 
-@unittest.skipUnless(WINE, "pairs the Windows build under Wine with the native build")
+@unittest.skipUnless(WINE and os.path.isfile(NATIVE_EXE),
+                     "pairs the Windows build under Wine with the native build (from the dev "
+                     "preset, ZARN_NATIVE_EXE): %r" % NATIVE_EXE)
 class InteroperationTest(DoubleCase):
     """The Windows build under Wine (W) and the native build (N), paired on
     one folder.  The lock-byte protocol on the master file is the same on
@@ -410,13 +387,6 @@ class InteroperationTest(DoubleCase):
     is NG, not aborted, so W goes on to -p, where its set-up waits for a
     partner that has left: 22, the open test of -p aborted.  Both exit with
     -1, both phases' groups 89 NG, and nothing is left in the folders."""
-
-    def setUp(self):
-        super().setUp()
-        if not os.path.isfile(NATIVE_EXE):
-            print("SKIPPED: interoperation needs the native tool (build the dev preset): %r"
-                  % NATIVE_EXE)
-            self.skipTest("no native tool")
 
     def test_native_and_windows_build_pair_up(self):
         wine, native = Party(self, "w"), Party(self, "n", program=[NATIVE_EXE])

@@ -1,8 +1,9 @@
 """The single environment check run whole (`-m single -p P -h H -t 10` on two
 fresh folders): its report compared byte for byte with a golden file, its
-exit status, and the folders left empty; eight runs at once on the console,
-into a log file, in Japanese, with a leftover check file, to a reader that
-goes away, and interrupted by SIGINT at chosen moments.
+exit status, and the folders left empty; nine runs at once on the console,
+into a log file, in Japanese and to a reader that goes away, and runs
+interrupted by SIGINT at chosen moments.  (A leftover check file is the
+first phase of a pair's run in test_double.py: with_leftover.)
 
 The golden files, expected/single[.wine].LANG.txt, hold one report line per
 line (CR LF on output) with placeholders for what changes between runs: <H>
@@ -30,7 +31,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
-from zarnrun import HOST, PID_IN_NAME, normalise, read, wait_until  # noqa: E402
+from zarnrun import HOST, PID_IN_NAME, read, wait_until  # noqa: E402
 
 WINE = zarnrun.UNDER_WINE
 
@@ -52,50 +53,46 @@ def with_leftover(lines):
 class SingleCase(zarnrun.Case):
     status = zarnrun.FAILED if WINE else 0  # of a run on sound folders
 
-    def arguments(self, *extra):
-        return ["-m", "single", "-p", self.target, "-h", self.share, "-t", "10"] + list(extra)
-
-    def assertReport(self, expected, raw, lang="en"):
-        lines, pids, deleted = normalise(raw, self.share, self.target, lang)
-        self.assertEqual(expected, lines)
-        self.assertEqual([], zarnrun.unexplained_ng(raw))
-        self.assertEqual(1, len(pids), pids)
-        for _, line in deleted:  # each of the sequence's two files, at most once
-            self.assertRegex(line, r"\.<PID>\.[01]\)\r\n$")
-        self.assertEqual(len(deleted), len(set(deleted)))
-        return pids
-
-    def start_into_file(self, env=None, args=()):
+    def start_into_file(self, env=None):
         """The tool started with its standard output in a file; the file's name."""
         out = self.tmp.join("report.txt")  # the folder is not one under test
         with open(out, "wb") as f:
-            return zarnrun.start(self, self.arguments(*args), f, env=env), out
+            return zarnrun.start(self, self.single(), f, env=env), out
 
     def wait_for(self, out, needle, proc):
-        """The output once `needle` is in it; fails if the tool ends first."""
+        """Waits until `needle` is in the output; fails if the tool ends first."""
         wait_until(lambda: needle in read(out).decode() or proc.poll() is not None, needle)
         self.assertIsNone(proc.poll(), "ended before printing %r" % needle)
-        return read(out).decode()
 
 
 class WholeRunTest(SingleCase):
-    def test_eight_runs_at_once(self):
+    def test_nine_runs_at_once(self):
         # Five on the console, one in Japanese, each printing its own whole
         # report, and two appending to one log file after earlier text, one
         # of them through a symbolic link to it: every line of both there,
-        # whole, however their lines meet; all on shared folders.
+        # whole, however their lines meet; all on shared folders.  Two on
+        # the console also write a JSON report, English in both.  The ninth
+        # prints to a reader that goes away after five lines, as
+        # `zarntwchk ... | head -5`: every later line fails to be written,
+        # and the run still ends with its verdict and its clean-up.
         if b"ja_JP.utf8" not in subprocess.run(["locale", "-a"], capture_output=True).stdout:
             subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", "ja_JP.UTF-8"], check=True)
-        # Two on the console also write a JSON report, English in both.
         log = self.tmp.write("single.log", b"earlier text\r\n")
         link = self.tmp.join("link.log")
         os.symlink(log, link)
         documents = {lang: self.tmp.join("single.%s.json" % lang) for lang in ("ja", "en")}
         runs = [("en", [])] * 4 + [("en", ["-j", documents["en"]]), ("ja", ["-j", documents["ja"]]),
                                    ("en", ["-o", log]), ("en", ["-o", link])]
-        procs = [zarnrun.start(self, self.arguments(*extra), subprocess.PIPE,
+        procs = [zarnrun.start(self, self.single(*extra), subprocess.PIPE,
                                lang="ja_JP.UTF-8" if lang == "ja" else None)
                  for lang, extra in runs]
+        gone = zarnrun.start(self, self.single(), subprocess.PIPE)
+        for _ in range(5):
+            gone.stdout.readline()
+        gone.stdout.close()
+        gone.stdout = None
+        self.assertEqual((None, b""), gone.communicate(timeout=600))
+        self.assertEqual(self.status, gone.returncode)
         pids, groups = set(), {}
         for (lang, extra), proc in zip(runs, procs):
             out, err = proc.communicate(timeout=600)
@@ -103,11 +100,15 @@ class WholeRunTest(SingleCase):
             if "-o" in extra:
                 self.assertEqual(b"", out)
                 continue
-            pids |= self.assertReport(golden(lang), out, lang)
+            new, deleted = self.assertReport(out, golden(lang), lang)
+            pids |= new
+            # The deletions at the end of a paired lock sequence: each of its two files at most once.
+            self.assertTrue(all(re.search(r"\.<PID>\.[01]\)\r\n$", line) for _, line in deleted))
+            self.assertEqual(len(deleted), len(set(deleted)))
             if "-j" in extra:
                 text = out.decode("cp932" if WINE and lang == "ja" else "utf-8")
                 doc = zarnrun.assert_json_report(self, documents[lang], text,
-                                                 self.arguments(*extra), self.status, lang)
+                                                 self.single(*extra), self.status, lang)
                 groups[lang] = zarnrun.json_groups(doc["groups"])
         self.assertEqual(groups["en"], groups["ja"])
         self.assertEqual(b"earlier text\r\n", read(log)[:14])
@@ -129,36 +130,7 @@ class WholeRunTest(SingleCase):
         self.assertEqual(8, len(pids))
         self.assertFoldersEmpty()
         # A character device is a log file too, as NUL is on Windows.
-        self.assertEqual((self.status, b"", b""), zarnrun.run(self.arguments("-o", "/dev/null")))
-
-    def test_reader_of_the_report_goes_away(self):
-        # As `zarntwchk ... | head -5`: every later line fails to be written,
-        # and the run still ends with its verdict and its clean-up.
-        proc = zarnrun.start(self, self.arguments(), subprocess.PIPE)
-        for _ in range(5):
-            proc.stdout.readline()
-        proc.stdout.close()
-        proc.stdout = None
-        self.assertEqual((None, b""), proc.communicate(timeout=600))
-        self.assertEqual(self.status, proc.returncode)
-        self.assertFoldersEmpty()
-
-    def test_leftover_check_file_in_the_path_to_be_checked(self):
-        document = self.tmp.join("leftover.json")
-        proc, out = self.start_into_file(args=["-j", document])
-        # The -h folder's tests run for more than a second before the -p
-        # folder's open test; the process id is in the first file name.
-        printed = self.wait_for(out, ".#ZARLOCK.", proc)
-        self.assertNotIn('Check target "Test for the path to be checked"', printed)
-        pid = re.search(PID_IN_NAME, printed).group(1)
-        with open(os.path.join(self.target, ".#ZARLOCK.%s.%s.0" % (HOST, pid)), "wb") as f:
-            f.write(b"left behind")
-        self.assertEqual(b"", proc.communicate(timeout=600)[1])
-        self.assertEqual(zarnrun.FAILED, proc.returncode)
-        self.assertReport(with_leftover(golden("en")), read(out))
-        zarnrun.assert_json_report(self, document, read(out).decode(),
-                                   self.arguments("-j", document), zarnrun.FAILED)
-        self.assertFoldersEmpty()
+        self.assertEqual((self.status, b"", b""), zarnrun.run(self.single("-o", "/dev/null")))
 
 
 # Makes every positional write wait three seconds before it is made.
@@ -185,7 +157,7 @@ class InterruptTest(SingleCase):
     file and no synchronisation file behind."""
 
     def interrupt(self, proc):
-        os.kill(proc.pid, signal.SIGINT)
+        proc.send_signal(signal.SIGINT)
         self.assertEqual(-signal.SIGINT, proc.wait(60))
         self.assertFoldersEmpty()
 
@@ -199,7 +171,7 @@ class InterruptTest(SingleCase):
         fcntl.fcntl(read_end, 1031, 4096)  # F_SETPIPE_SZ
         self.assertEqual(4096, fcntl.fcntl(read_end, 1032))  # F_GETPIPE_SZ
         gate = ["/bin/sh", "-c", 'read go && exec "$@"', "sh"] + zarnrun.RUNNER + [zarnrun.EXE]
-        proc = zarnrun.start(self, self.arguments(), write_end, subprocess.DEVNULL,
+        proc = zarnrun.start(self, self.single(), write_end, subprocess.DEVNULL,
                              stdin=subprocess.PIPE, program=gate)
         # Up to "The file will now be opened." of case 54.
         before = "".join(golden("en")[:5]).replace("<HOST>.<PID>", "%s.%d" % (HOST, proc.pid))
@@ -233,12 +205,8 @@ class InterruptTest(SingleCase):
             "Pre-processing for synchronization will now be executed.",
             "Wait until synchronization information of the remote host is set.",
             "The processing state of the remote host will now be checked."))
-
-        def settled():
-            printed = read(out)
-            time.sleep(0.5)  # five polls: a thread that could go on would have printed
-            return printed == read(out) and printed.decode().endswith(waiting)
-        wait_until(settled, "both threads wait for the guard byte")
+        wait_until(lambda: zarnrun.settled(out) and read(out).decode().endswith(waiting),
+                   "both threads wait for the guard byte")
         # Inside the first paired lock sequence: its files are open, and the
         # lock test has not finished.
         self.assertNotIn(b'"Byte range locking" finished', read(out))

@@ -51,10 +51,8 @@ TEXTS = {
     "ja": {"timing": ("終了同期ファイルを作成します。", "相手が既に同期情報を設定済みです。",
                       "相手の処理が終了するまで待機します。", "相手の処理状況を確認します。",
                       "相手の同期情報が設定されるまで待機します。", "同期情報を再設定します。"),
-           "finish": "同期終了処理を開始します。",
-           "deleted": "ファイルを削除しました。(",
-           "own": "自プロセスのファイルをオープンします。(",
-           "partner": "対向プロセスのファイルをオープンします。("},
+           "finish": "同期終了処理を開始します。", "deleted": "ファイルを削除しました。(",
+           "own": "自プロセスのファイルをオープンします。(", "partner": "対向プロセスのファイルをオープンします。("},
 }
 
 Result = namedtuple("Result", "status stdout stderr")
@@ -87,31 +85,28 @@ def environment(lang=None, extra=None):
     return env
 
 
-def run(args, lang=None, cwd=None, timeout=600, env=None):
-    """Runs the tool with `args` (strings) and returns its status and output bytes."""
+def run(args, lang=None, cwd=None, timeout=600, env=None, prefix=()):
+    """Runs the tool with `args` (strings), behind the command `prefix`;
+    its status and output bytes."""
     require_exe()
-    proc = subprocess.run(RUNNER + [EXE] + list(args), stdin=subprocess.DEVNULL,
+    proc = subprocess.run(list(prefix) + RUNNER + [EXE] + list(args), stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=cwd,
                           env=environment(lang, env), timeout=timeout)
     return Result(proc.returncode, proc.stdout, proc.stderr)
-
-
-def default_signals():
-    """For preexec_fn: a background job of a non-interactive shell starts with
-    SIGINT ignored, and the tool keeps a signal ignored at its start ignored."""
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
-    signal.signal(signal.SIGTERM, signal.SIG_DFL)
 
 
 def start(case, args, stdout, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, lang=None,
           env=None, cwd=None, program=None):
     """Starts the tool (or `program`) with `args`, SIGINT and SIGTERM at
     their defaults, for the test `case`: it kills the process should it
-    still run at the end, and closes the pipes."""
+    still run at the end, and closes the pipes.  (A background job of a
+    non-interactive shell starts with SIGINT ignored, and the tool keeps a
+    signal ignored at its start ignored.)"""
     require_exe()
     proc = subprocess.Popen((program or RUNNER + [EXE]) + list(args), stdin=stdin,
                             stdout=stdout, stderr=stderr, cwd=cwd, env=environment(lang, env),
-                            preexec_fn=default_signals)
+                            preexec_fn=lambda: [signal.signal(s, signal.SIG_DFL)
+                                                for s in (signal.SIGINT, signal.SIGTERM)])
     for pipe in (proc.stdin, proc.stdout, proc.stderr):
         if pipe is not None:
             case.addCleanup(pipe.close)
@@ -136,6 +131,14 @@ def read(path):
             return f.read()
     except FileNotFoundError:
         return b""
+
+
+def settled(path):
+    """Whether the file at `path` stayed the same for half a second (five
+    polls of the tool: a thread that could go on would have printed)."""
+    before = read(path)
+    time.sleep(0.5)
+    return read(path) == before
 
 
 def golden(name):
@@ -209,11 +212,6 @@ def unexplained_ng(report):
     return found
 
 
-def ansi(text):
-    """The bytes the tool prints for `text`: code page 932 under Wine, UTF-8 natively."""
-    return text.encode("cp932" if UNDER_WINE else "utf-8")
-
-
 # Lines of a text report by language: a group's start and finish (at most
 # three levels deep, six blanks).  Error lines are marked "!" or carry a
 # system error.
@@ -258,14 +256,13 @@ def shape(groups):
     return [[result, len(errors), shape(children)] for _, result, errors, children in groups]
 
 
-def assert_json_report(case, path, report, args, status, lang="en", left=()):
+def assert_json_report(case, path, report, args, status, lang="en"):
     """The JSON report at `path` of a whole run of the tool with `args` that
     printed `report` (its text) and ended with `status`: the same groups,
     results and error lines (in a Japanese run their number, the words being
-    English), the run's facts, `left` as the files left behind, and no
-    temporary file beside it.  The document."""
-    with open(path, "rb") as f:
-        doc = json.loads(f.read().decode("utf-8"))
+    English), the run's facts, no file left behind, and no temporary file
+    beside it.  The document."""
+    doc = json.loads(read(path).decode("utf-8"))
     text_groups, groups = report_groups(report, lang), json_groups(doc["groups"])
     if lang == "en":
         case.assertEqual(text_groups, groups)
@@ -276,9 +273,9 @@ def assert_json_report(case, path, report, args, status, lang="en", left=()):
     facts = {"operation": option["-m"], "host": HOST, "target_path": option.get("-p"),
              "share_path": option.get("-h"), "target_file": option.get("-f"),
              "timeout_sec": int(option.get("-t", "30")), "interrupted": False,
-             "exit_status": 0 if status == 0 else -1, "left_behind": list(left)}
+             "exit_status": 0 if status == 0 else -1, "left_behind": [],
+             "result": "OK" if status == 0 else "NG"}
     case.assertEqual(facts, {key: doc[key] for key in facts})
-    case.assertEqual("OK" if status == 0 else "NG", doc["result"])
     pids = set(re.findall(PID_IN_NAME, report))
     case.assertTrue(pids <= {str(doc["pid"])}, pids)
     case.assertRegex(doc["version"], r"^\d+\.\d+\.\d+$")
@@ -290,8 +287,7 @@ def assert_json_report(case, path, report, args, status, lang="en", left=()):
 
 def assert_no_temporary(case, path):
     """No temporary file of a JSON report left beside the report at `path`."""
-    folder = os.path.dirname(path)
-    case.assertEqual([], [n for n in os.listdir(folder) if n.endswith(".tmp")])
+    case.assertEqual([], [n for n in os.listdir(os.path.dirname(path)) if n.endswith(".tmp")])
 
 
 def walk(groups):
@@ -305,12 +301,6 @@ class TempFolder:
 
     def __init__(self):
         self.path = tempfile.mkdtemp(prefix="zarn-e2e-")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.remove()
 
     def join(self, *names):
         return os.path.join(self.path, *names)
@@ -349,13 +339,23 @@ class Case(unittest.TestCase):
         self.share = self.tmp.mkdir("H")
         self.target = self.tmp.mkdir("P")
 
+    def single(self, *extra, target=None, share=None):
+        """The arguments of a single check of P (or `target`) with H (or `share`)."""
+        return ["-m", "single", "-p", target or self.target, "-h", share or self.share,
+                "-t", "10"] + list(extra)
+
+    def assertReport(self, raw, expected, lang="en", target=None):
+        """The report `raw` of a run on H and P (or `target`), normalised, is
+        `expected`: one process, no NG without its reason.  Its process ids and
+        the deletion lines normalise() dropped."""
+        lines, pids, deleted = normalise(raw, self.share, target or self.target, lang)
+        self.assertEqual(expected, lines)
+        self.assertEqual([], unexplained_ng(raw))
+        self.assertEqual(1, len(pids), pids)
+        return pids, deleted
+
     def assertFoldersEmpty(self, *more):
         """Nothing left in H, P and the further folders `more`."""
         folders = ("H", "P") + more
         self.assertEqual([[] for _ in folders], [self.tmp.entries(f) for f in folders])
 
-
-def make_read_only(path):
-    """Clears every write bit: the read-only attribute, as the tool sees it."""
-    mode = os.stat(path).st_mode
-    os.chmod(path, mode & ~(stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH))
