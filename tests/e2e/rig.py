@@ -114,10 +114,7 @@ def sh(*args, retry_for=0):
     """Runs a command of the rig, again every half second for `retry_for`
     seconds while it fails; a failure raises with its output."""
     end = time.monotonic() + retry_for
-    while True:
-        done = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True)
-        if done.returncode == 0:
-            return
+    while (done := subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True)).returncode:
         if time.monotonic() > end:
             output = (done.stdout + done.stderr).decode(errors="replace")
             raise RuntimeError("%s: status %d: %s" % (" ".join(args), done.returncode, output))
@@ -235,17 +232,12 @@ class Rig:
             SMB_PASSWORD, self.data("samba")])
 
     def stop(self):
-        """Ends every other process of the namespace (daemons, FUSE processes,
-        hosts); the tmpfs mounts go with the namespace."""
-        for sig in (signal.SIGTERM, signal.SIGKILL):
-            for pid in self.processes():
-                with contextlib.suppress(ProcessLookupError):
-                    os.kill(pid, sig)
-            end = time.monotonic() + 10
-            while self.processes() and time.monotonic() < end:
-                time.sleep(0.1)
-        if self.processes():
-            raise RuntimeError("processes left: %s" % self.processes())
+        """Kills every other process of the namespace (daemons, FUSE processes,
+        hosts), as the namespace's end would; the tmpfs mounts go with it."""
+        for pid in self.processes():
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
+        zarnrun.wait_until(lambda: not self.processes(), "the rig's processes end", 10, 0.1)
 
     @staticmethod
     def processes(names=None):

@@ -84,29 +84,14 @@ def phases(report):
     return [verdict(operation) for operation in zarnrun.report_groups(report.decode("utf-8"))]
 
 
-def with_enclosing(ng):
-    """`ng` and every group around its groups, which then finish NG as well."""
-    whole = dict(ng)
-    for key in ng:
+def phase(ng=None, targets=("-h", "-p")):
+    """An expected verdict: the NG groups `ng` ({path: codes}) and every group
+    around them NG, every other group OK, and the check targets that ran."""
+    whole = dict(ng or {})
+    for key in list(whole):
         for depth in range(len(key)):
             whole.setdefault(key[:depth], [])
-    return whole
-
-
-rig_started = None
-
-
-def setUpModule():
-    global rig_started
-    rig_started = rig.Rig()
-    unittest.addModuleCleanup(rig_started.stop)
-    rig_started.start()
-
-
-def phase(ng=None, targets=("-h", "-p")):
-    """An expected verdict: the NG groups `ng` ({path: codes}) and the groups
-    around them NG, every other group OK, and the check targets that ran."""
-    return with_enclosing(ng or {}), list(targets)
+    return whole, list(targets)
 
 
 SOUND = phase()
@@ -188,10 +173,16 @@ class ShareRowTest(unittest.TestCase):
     through the master file in -h.  Nothing may be left."""
     maxDiff = None
 
+    @classmethod
+    def setUpClass(cls):
+        cls.shares = rig.Rig()
+        cls.addClassCleanup(cls.shares.stop)
+        cls.shares.start()
+
     def check(self, hosts, mode, h, p, expected, via=None):
         with self.subTest(mode=mode, h=h, p=p, via=via):
             failed = expected != [SOUND] * len(expected)
-            runs, left = rig_started.run(hosts, mode, h, p, row_name(mode, h, p, via),
+            runs, left = self.shares.run(hosts, mode, h, p, row_name(mode, h, p, via),
                                          BROKEN_SHARE_LIMIT if failed else None, via)
             for run in runs:
                 self.assertEqual((run.host, expected, zarnrun.FAILED if failed else 0, b""),
@@ -221,9 +212,9 @@ class ShareRowTest(unittest.TestCase):
         # F, the person's, stays, as after every linkage check.
         for holds, ng in (("deny", {("-f", OPENED_BY_THE_APPLICATION): [28]}), ("lock", {})):
             with self.subTest(holds=holds):
-                folder = os.path.join(rig_started.data("samba"), "userapl-" + holds)
+                folder = os.path.join(self.shares.data("samba"), "userapl-" + holds)
                 os.makedirs(folder)
-                person = rig_started.smb_person(self)
+                person = self.shares.smb_person(self)
                 report, _, status = test_userapl.converse(
                     self, ["-f", os.path.join(folder, "F.txt")], folder,
                     {test_userapl.CANNOT_OPEN: ("open", 0), test_userapl.HOLD: (holds, 0)},
@@ -236,8 +227,8 @@ class ShareRowTest(unittest.TestCase):
         # The client opens every check file with share access 0 as it
         # appears.  Samba keeps that among its clients: the tool, on the
         # folder, opens, locks and deletes as if alone, and every group is OK.
-        person = rig_started.smb_person(self)
-        row = os.path.join(rig_started.data("samba"), row_name("single", "samba", "samba", None))
+        person = self.shares.smb_person(self)
+        row = os.path.join(self.shares.data("samba"), row_name("single", "samba", "samba", None))
         self.assertEqual(0, person.do("watch", os.path.join(row, "h"), os.path.join(row, "p")))
         self.check(["hostA"], "single", "samba", "samba", [SOUND])
         # The files it held unshared while the tool used them:
