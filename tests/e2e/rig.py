@@ -173,16 +173,14 @@ class Rig:
         self.start_smbd()
 
     def start_sshd(self):
-        key, user_key = os.path.join(self.ssh, "host_key"), os.path.join(self.ssh, "user_key")
-        for k in (key, user_key):
-            sh("ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", k)
-        shutil.copy(user_key + ".pub", os.path.join(self.ssh, "authorized_keys"))
+        key = os.path.join(self.ssh, "key")  # the server's key, and root's, which it admits
+        sh("ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key)
         config = pathlib.Path(self.ssh, "sshd_config")
         config.write_text(
             "ListenAddress 127.0.0.1\nPort %d\nHostKey %s\nPermitRootLogin prohibit-password\n"
             "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\n"
-            "StrictModes no\nAuthorizedKeysFile %s/authorized_keys\nSubsystem sftp internal-sftp\n"
-            % (SSH_PORT, key, self.ssh))  # its pid file goes to the rig's /run
+            "StrictModes no\nAuthorizedKeysFile %s.pub\nSubsystem sftp internal-sftp\n"
+            % (SSH_PORT, key, key))  # its pid file goes to the rig's /run
         sh("/usr/sbin/sshd", "-f", str(config), "-E", os.path.join(self.logs, "sshd.log"))
 
     def start_smbd(self):
@@ -267,7 +265,7 @@ class Rig:
             "bindfs-lf": ["bindfs", "--enable-lock-forwarding", "--multithreaded", data, point],
             "samba": ["mount", "--bind", data, point],
             "smbnetfs": ["env", "HOME=" + self.samba, "smbnetfs", "-o", "nonempty", self.smb_tree],
-            "sshfs": ["sshfs", "-p", str(SSH_PORT), "-o", "IdentityFile=%s/user_key,"
+            "sshfs": ["sshfs", "-p", str(SSH_PORT), "-o", "IdentityFile=%s/key,"
                       "StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes"
                       % self.ssh, "root@127.0.0.1:" + data, point],
         }[share], self.smb_tree if share == "smbnetfs" else point

@@ -57,46 +57,40 @@ def lock_whole_range(conn, tree, fid):
         raise SessionError(answer["Status"], answer)
 
 
-class Watch(threading.Thread):
+def watch(login, folders, stop, opened):
     """Holds each check file of `folders` open unshared from when a listing
-    first shows it until a listing no longer does."""
-
-    def __init__(self, login, folders):
-        super().__init__(daemon=True)
-        self.conn, self.tree = connect(*login)
-        self.share, self.folders, self.held, self.opened = login[1], folders, {}, 0
-        self.stop = threading.Event()
-
-    def run(self):
-        while not self.stop.is_set():
-            for folder in self.folders:
-                try:
-                    names = {folder + "/" + f.get_longname()
-                             for f in self.conn.listPath(self.share, folder + "/*")}
-                except SessionError:
-                    continue  # not made yet
-                for name in set(self.held) - names:
-                    self.conn.closeFile(self.tree, self.held.pop(name))
-                for name in sorted(names - set(self.held)):
-                    if name.rsplit("/", 1)[1].startswith(".#ZARLOCK"):
-                        try:
-                            self.held[name] = open_file(self.conn, self.tree, name, 0)
-                            self.opened += 1
-                        except SessionError:
-                            pass  # gone again, or held by another SMB client
-            self.stop.wait(0.005)
+    first shows it until a listing no longer does, until `stop` is set;
+    each file it opens is added to `opened`."""
+    conn, tree = connect(*login)
+    held = {}
+    while not stop.wait(0.005):
+        for folder in folders:
+            try:
+                names = {folder + "/" + f.get_longname()
+                         for f in conn.listPath(login[1], folder + "/*")}
+            except SessionError:
+                continue  # not made yet
+            for name in set(held) - names:
+                conn.closeFile(tree, held.pop(name))
+            for name in sorted(names - set(held)):
+                if name.rsplit("/", 1)[1].startswith(".#ZARLOCK"):
+                    try:
+                        held[name] = open_file(conn, tree, name, 0)
+                        opened.append(name)
+                    except SessionError:
+                        pass  # gone again, or held by another SMB client
 
 
 def main():
     login, exported = sys.argv[1:5], sys.argv[5]
     conn, tree = connect(*login)
-    watches = []
+    stop, opened, watches = threading.Event(), [], []
     for line in sys.stdin:
         command, *paths = line.split()
         names = [os.path.relpath(path, exported) for path in paths]
         try:
             if command == "watch":
-                watches.append(Watch(login, names))
+                watches.append(threading.Thread(target=watch, args=(login, names, stop, opened)))
                 watches[-1].start()
             elif command == "delete":
                 conn.deleteFile(login[1], names[0])
@@ -111,10 +105,10 @@ def main():
         except SessionError as e:
             answer = nt_errors.ERROR_MESSAGES.get(e.getErrorCode(), ("0x%08x" % e.getErrorCode(),))[0]
         print(answer, flush=True)
-    for watch in watches:
-        watch.stop.set()
-        watch.join()
-    print(sum(w.opened for w in watches), flush=True)
+    stop.set()
+    for thread in watches:
+        thread.join()
+    print(len(opened), flush=True)
 
 
 if __name__ == "__main__":
