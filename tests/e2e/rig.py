@@ -210,10 +210,10 @@ class Rig:
                        input=("%s\n" % SMB_PASSWORD * 2).encode(), capture_output=True)
         # A session of its own: smbd ends by signalling its process group,
         # which would otherwise reach the rig's caller outside the namespace.
-        subprocess.Popen(["smbd", "--foreground", "--no-process-group",
-                          "--configfile=" + self.smb_conf], stdin=subprocess.DEVNULL,
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                         start_new_session=True)
+        self.smbd = subprocess.Popen(
+            ["smbd", "--foreground", "--no-process-group", "--configfile=" + self.smb_conf],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
 
         def listening():
             with socket.socket() as s:
