@@ -25,7 +25,9 @@ machine's Samba folders.
 """
 
 import concurrent.futures
+import contextlib
 import os
+import pathlib
 import shlex
 import shutil
 import signal
@@ -99,22 +101,34 @@ def enter(test_file):
     # namespaces' process is killed and the folder removed.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
     try:
-        env = dict(os.environ, **{ROOT_VARIABLE: root})
         status = subprocess.call(
             ["unshare", "--fork", "--pid", "--mount-proc", "--net", "--mount", "--uts",
              "--propagation", "private", "--kill-child", sys.executable, test_file] + sys.argv[1:],
-            env=env, stdin=subprocess.DEVNULL)
+            env=dict(os.environ, **{ROOT_VARIABLE: root}), stdin=subprocess.DEVNULL)
     finally:
         shutil.rmtree(root, ignore_errors=True)  # its tmpfs was private: only the folder is left
     sys.exit(status)
 
 
-def sh(*args):
-    """Runs a command of the rig; a failure raises with its output."""
-    done = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True)
-    if done.returncode != 0:
-        output = (done.stdout + done.stderr).decode(errors="replace")
-        raise RuntimeError("%s: status %d: %s" % (" ".join(args), done.returncode, output))
+def sh(*args, retry_for=0):
+    """Runs a command of the rig, again every half second for `retry_for`
+    seconds while it fails; a failure raises with its output."""
+    end = time.monotonic() + retry_for
+    while (done := subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True)).returncode:
+        if time.monotonic() > end:
+            output = (done.stdout + done.stderr).decode(errors="replace")
+            raise RuntimeError("%s: status %d: %s" % (" ".join(args), done.returncode, output))
+        time.sleep(0.5)
+
+
+def smb_end(person):
+    """Ends an SMB client of smb_person(), which closes what it holds, and
+    checks its status; how many files its watch opened."""
+    person.proc.stdin.close()
+    opened = int(person.proc.stdout.read())
+    if person.proc.wait(60) != 0:
+        raise RuntimeError("smb_person.py ended with %d" % person.proc.returncode)
+    return opened
 
 
 class Rig:
@@ -144,77 +158,62 @@ class Rig:
         for folder in {"/run/gluster", "/run/sshd", self.logs, self.ssh, self.brick} | {
                 self.data(s) for s in SHARES} | {self.mount_point(s) for s in SHARES}:
             os.makedirs(folder, mode=0o755)
-        hosts = os.path.join(self.root, "hosts")
-        with open(hosts, "w") as f:
-            f.write("127.0.0.1 localhost %s\n" % SERVER)
-        sh("mount", "--bind", hosts, "/etc/hosts")
+        hosts = pathlib.Path(self.root, "hosts")
+        hosts.write_text("127.0.0.1 localhost %s\n" % SERVER)
+        sh("mount", "--bind", str(hosts), "/etc/hosts")
         sh("hostname", SERVER)
         sh("ip", "link", "set", "lo", "up")
-        self.start_glusterfs()
+        # GlusterFS: glusterd answers its command line a moment after it forked.
+        sh("glusterd", "-p", os.path.join(self.root, "glusterd.pid"),
+           "--log-file=" + os.path.join(self.logs, "glusterd.log"))
+        cli = ["gluster", "--mode=script", "volume"]
+        sh(*cli, "create", VOLUME, "%s:%s" % (SERVER, self.brick), "force", retry_for=60)
+        sh(*cli, "start", VOLUME)
         self.start_sshd()
         self.start_smbd()
 
-    def start_glusterfs(self):
-        log = os.path.join(self.logs, "glusterd.log")
-        sh("glusterd", "-p", os.path.join(self.root, "glusterd.pid"), "--log-file=" + log)
-        cli = ["gluster", "--mode=script", "volume"]
-        end = time.monotonic() + 60
-        while True:  # glusterd answers its command line a moment after it forked
-            try:
-                sh(*cli, "create", VOLUME, "%s:%s" % (SERVER, self.brick), "force")
-                break
-            except RuntimeError:
-                if time.monotonic() > end:
-                    raise
-                time.sleep(0.5)
-        sh(*cli, "start", VOLUME)
-
     def start_sshd(self):
-        key, user_key = os.path.join(self.ssh, "host_key"), os.path.join(self.ssh, "user_key")
-        for k in (key, user_key):
-            sh("ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", k)
-        shutil.copy(user_key + ".pub", os.path.join(self.ssh, "authorized_keys"))
-        config = os.path.join(self.ssh, "sshd_config")
-        with open(config, "w") as f:
-            f.write("ListenAddress 127.0.0.1\nPort %d\nHostKey %s\nPidFile %s\n"
-                    "PermitRootLogin prohibit-password\nPasswordAuthentication no\n"
-                    "KbdInteractiveAuthentication no\nUsePAM no\nStrictModes no\n"
-                    "AuthorizedKeysFile %s\nSubsystem sftp internal-sftp\n"
-                    % (SSH_PORT, key, os.path.join(self.ssh, "sshd.pid"),
-                       os.path.join(self.ssh, "authorized_keys")))
-        sh("/usr/sbin/sshd", "-f", config, "-E", os.path.join(self.logs, "sshd.log"))
+        key = os.path.join(self.ssh, "key")  # the server's key, and root's, which it admits
+        sh("ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key)
+        config = pathlib.Path(self.ssh, "sshd_config")
+        config.write_text(
+            "ListenAddress 127.0.0.1\nPort %d\nHostKey %s\nPermitRootLogin prohibit-password\n"
+            "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\n"
+            "StrictModes no\nAuthorizedKeysFile %s.pub\nSubsystem sftp internal-sftp\n"
+            % (SSH_PORT, key, key))  # its pid file goes to the rig's /run
+        sh("/usr/sbin/sshd", "-f", str(config), "-E", os.path.join(self.logs, "sshd.log"))
 
     def start_smbd(self):
         """smbd in the foreground, with every folder of its own, serving
         data("samba") to SMB_USER; smbnetfs reads the same smb.conf and its
         own smbnetfs.conf from HOME/.smb (self.samba)."""
-        folders = {k: os.path.join(self.samba, k) for k in (
-            "lock", "state", "cache", "private", "pid", "ncalrpc")}
-        for folder in list(folders.values()) + [os.path.dirname(self.smb_conf)]:
+        settings = {key: os.path.join(self.samba, folder) for key, folder in (
+            ("lock directory", "lock"), ("state directory", "state"), ("cache directory", "cache"),
+            ("private dir", "private"), ("pid directory", "pid"), ("ncalrpc dir", "ncalrpc"))}
+        for folder in list(settings.values()) + [os.path.dirname(self.smb_conf)]:
             os.makedirs(folder, mode=0o700)
-        with open(self.smb_conf, "w") as f:
-            f.write("[global]\n" + "".join("%s = %s\n" % item for item in [
-                ("lock directory", folders["lock"]), ("state directory", folders["state"]),
-                ("cache directory", folders["cache"]), ("private dir", folders["private"]),
-                ("pid directory", folders["pid"]), ("ncalrpc dir", folders["ncalrpc"]),
-                ("passdb backend", "tdbsam:%s/passdb.tdb" % folders["private"]),
-                ("log file", os.path.join(self.logs, "smbd.log")), ("smb ports", "445"),
-                ("interfaces", "127.0.0.1"), ("bind interfaces only", "yes"),
-                ("disable netbios", "yes"), ("load printers", "no"), ("printing", "bsd"),
-                ("printcap name", "/dev/null"), ("name resolve order", "host")])
-                + "[%s]\npath = %s\nread only = no\n" % (SMB_SHARE, self.data("samba")))
-        with open(os.path.join(os.path.dirname(self.smb_conf), "smbnetfs.conf"), "w",
-                  opener=lambda path, flags: os.open(path, flags, 0o600)) as f:
-            f.write('smb_query_browsers "false"\nhost "%s" visible=true\nauth "%s" "%s" "%s"\n'
-                    % (SERVER, SERVER, SMB_USER, SMB_PASSWORD))
+        settings.update({
+            "passdb backend": "tdbsam:%s/passdb.tdb" % settings["private dir"],
+            "log file": os.path.join(self.logs, "smbd.log"), "smb ports": "445",
+            "interfaces": "127.0.0.1", "bind interfaces only": "yes", "disable netbios": "yes",
+            "load printers": "no", "printing": "bsd", "printcap name": "/dev/null",
+            "name resolve order": "host"})
+        pathlib.Path(self.smb_conf).write_text(
+            "[global]\n" + "".join("%s = %s\n" % item for item in settings.items())
+            + "[%s]\npath = %s\nread only = no\n" % (SMB_SHARE, self.data("samba")))
+        smbnetfs_conf = pathlib.Path(os.path.dirname(self.smb_conf), "smbnetfs.conf")
+        smbnetfs_conf.touch(mode=0o600)  # the password is for the rig's clients alone
+        smbnetfs_conf.write_text('smb_query_browsers "false"\nhost "%s" visible=true\n'
+                                 'auth "%s" "%s" "%s"\n'
+                                 % (SERVER, SERVER, SMB_USER, SMB_PASSWORD))
         subprocess.run(["smbpasswd", "-c", self.smb_conf, "-a", "-s", SMB_USER], check=True,
                        input=("%s\n" % SMB_PASSWORD * 2).encode(), capture_output=True)
         # A session of its own: smbd ends by signalling its process group,
         # which would otherwise reach the rig's caller outside the namespace.
-        self.smbd = subprocess.Popen(["smbd", "--foreground", "--no-process-group",
-                                      "--configfile=" + self.smb_conf], stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     start_new_session=True)
+        self.smbd = subprocess.Popen(
+            ["smbd", "--foreground", "--no-process-group", "--configfile=" + self.smb_conf],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
 
         def listening():
             with socket.socket() as s:
@@ -222,44 +221,38 @@ class Rig:
         zarnrun.wait_until(listening, "smbd listens", 60, 0.1)
 
     def smb_person(self, case):
-        """An SMB client on the share (smb_person.py), for the test `case`."""
-        return SmbPerson(case, self.data("samba"))
+        """A Windows program at an SMB client of the share (smb_person.py),
+        with the interface of the linkage check's scripted person: do(command,
+        path) for a path in data("samba"); smb_end() ends it, else `case`'s
+        clean-up does."""
+        return test_userapl.Person(case, [smb_python(), os.path.join(os.path.dirname(
+            os.path.abspath(__file__)), "smb_person.py"), SERVER, SMB_SHARE, SMB_USER,
+            SMB_PASSWORD, self.data("samba")])
 
     def stop(self):
-        """Ends every other process of the namespace (daemons, FUSE processes,
-        hosts); the tmpfs mounts go with the namespace."""
-        for sig in (signal.SIGTERM, signal.SIGKILL):
-            for pid in self.processes():
-                try:
-                    os.kill(pid, sig)
-                except ProcessLookupError:
-                    pass
-            end = time.monotonic() + 10
-            while self.processes() and time.monotonic() < end:
-                time.sleep(0.1)
-        if self.processes():
-            raise RuntimeError("processes left: %s" % self.processes())
+        """Kills every other process of the namespace (daemons, FUSE processes,
+        hosts), as the namespace's end would; the tmpfs mounts go with it."""
+        for pid in self.processes():
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
+        zarnrun.wait_until(lambda: not self.processes(), "the rig's processes end", 10, 0.1)
 
     @staticmethod
     def processes(names=None):
         """Pids of the namespace's other processes (only those whose command is in `names`)."""
         found = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit() or int(entry) == os.getpid():
-                continue
+        for pid in (int(entry) for entry in os.listdir("/proc") if entry.isdigit()):
             try:
-                with open("/proc/%s/stat" % entry) as f:
+                with open("/proc/%d/stat" % pid) as f:
                     stat = f.read()
             except OSError:
                 continue
             command, state = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2]
-            if state == "Z":
-                try:  # the namespace's orphans are ours to reap
-                    os.waitpid(int(entry), os.WNOHANG)
-                except ChildProcessError:
-                    pass
-            elif names is None or command in names:
-                found.append(int(entry))
+            if state == "Z":  # the namespace's orphans are ours to reap
+                with contextlib.suppress(ChildProcessError):
+                    os.waitpid(pid, os.WNOHANG)
+            elif pid != os.getpid() and (names is None or command in names):
+                found.append(pid)
         return found
 
     def mount(self, share, host):
@@ -272,17 +265,18 @@ class Rig:
             "bindfs-lf": ["bindfs", "--enable-lock-forwarding", "--multithreaded", data, point],
             "samba": ["mount", "--bind", data, point],
             "smbnetfs": ["env", "HOME=" + self.samba, "smbnetfs", "-o", "nonempty", self.smb_tree],
-            "sshfs": ["sshfs", "-p", str(SSH_PORT), "-o", "IdentityFile=%s/user_key,"
+            "sshfs": ["sshfs", "-p", str(SSH_PORT), "-o", "IdentityFile=%s/key,"
                       "StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes"
                       % self.ssh, "root@127.0.0.1:" + data, point],
         }[share], self.smb_tree if share == "smbnetfs" else point
 
     def host(self, host, shares, folders, command):
-        """Starts `command` on a simulated host that mounts `shares` and
-        makes `folders` in them; it unmounts when the command ends."""
+        """Runs `command` on a simulated host that mounts `shares` and makes
+        `folders` in them, and unmounts when it ends; its status and output.
+        A host the rig failed raises with the tail of its mount log."""
         q = shlex.quote
         mounts = [(share,) + self.mount(share, host) for share in shares]
-        log = q(os.path.join(self.logs, "mount.%s.log" % host))
+        log = os.path.join(self.logs, "mount.%s.log" % host)
         script = ['fail() { echo "rig: %s: $*" >&2; exit %d; }' % (host, RIG_FAILED),
                   "hostname %s" % q(host),
                   "unmount() { for m in %s; do umount $m || umount -l $m; done; }" % " ".join(
@@ -290,20 +284,19 @@ class Rig:
                   "trap unmount EXIT"]
         for share, mount, point in mounts:
             script.append("%s >>%s 2>&1 && mountpoint -q %s || fail 'cannot mount %s'" % (
-                " ".join(map(q, mount)), log, q(point), share))
+                " ".join(map(q, mount)), q(log), q(point), share))
         script += ["mkdir -p %s || fail 'cannot make the folders'" % " ".join(map(q, folders)),
                    '"$@"']
-        return subprocess.Popen(
+        proc = subprocess.Popen(
             ["unshare", "--mount", "--uts", "--propagation", "private",
              "bash", "-c", "\n".join(script), host] + command,
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
             env=zarnrun.environment())
-
-    def finish(self, proc, host):
         out, err = proc.communicate(timeout=900)
         if proc.returncode == RIG_FAILED:
-            raise RuntimeError(err.decode(errors="replace") + self.log_tail("mount.%s.log" % host))
-        return proc.returncode, out, err
+            tail = zarnrun.read(log).decode(errors="replace").splitlines(keepends=True)[-20:]
+            raise RuntimeError(err.decode(errors="replace") + "\n" + "".join(tail))
+        return HostRun(host, proc.returncode, out, err)
 
     def run(self, hosts, mode, h, p, row, timeout=None, via=None):
         """Runs the tool with -m `mode` on each simulated host at once, with
@@ -314,58 +307,19 @@ class Rig:
         as a further host sees it once they all ended."""
         folders = [os.path.join(self.mount_point(h), row, "h"),
                    os.path.join(self.mount_point(p), row, "p")]
-        args = ["-m", mode, "-h", folders[0], "-p", folders[1]]
-        if timeout:
-            args += ["-t", str(timeout)]
+        command = [zarnrun.EXE, "-m", mode, "-h", folders[0], "-p", folders[1]] + (
+            ["-t", str(timeout)] if timeout else [])
         shares = sorted({h, p})
-        started = [(host, self.host(host, [via[host]] if host in (via or {}) else shares, folders,
-                                    [zarnrun.EXE] + args)) for host in hosts]
-        # Every host's output is read while they all run: a host whose pipe
-        # filled up would stop in the middle of a step, its partner waiting.
-        with concurrent.futures.ThreadPoolExecutor(len(started)) as pool:
-            ends = list(pool.map(lambda started_host: self.finish(started_host[1], started_host[0]),
-                                 started))
-        runs = [HostRun(host, *end) for (host, _), end in zip(started, ends)]
-        status, left, err = self.finish(self.host(
-            "inspector", shares, folders, ["find"] + folders + ["-mindepth", "1"]), "inspector")
-        if status != 0:
-            raise RuntimeError("cannot list the folders: %r" % err)
-        self.wait_unmounted()
-        return runs, sorted(left.decode().split())
-
-    def wait_unmounted(self):
-        """The FUSE processes of the hosts end once their mounts are gone."""
+        # The hosts run at once, and every host's output is read while they
+        # all run: a host whose pipe filled up would stop in the middle of a
+        # step, its partner waiting.
+        with concurrent.futures.ThreadPoolExecutor(len(hosts)) as pool:
+            runs = list(pool.map(lambda host: self.host(
+                host, [via[host]] if host in (via or {}) else shares, folders, command), hosts))
+        inspector = self.host("inspector", shares, folders, ["find"] + folders + ["-mindepth", "1"])
+        if inspector.status != 0:
+            raise RuntimeError("cannot list the folders: %r" % inspector.stderr)
+        # The FUSE processes of the hosts end once their mounts are gone.
         clients = ("bindfs", "sshfs", "glusterfs", "ssh", "smbnetfs")
         zarnrun.wait_until(lambda: not self.processes(clients), "the FUSE processes end", 30, 0.1)
-
-    def log_tail(self, name):
-        try:
-            with open(os.path.join(self.logs, name), errors="replace") as f:
-                return "\n" + "".join(f.readlines()[-20:])
-        except OSError:
-            return ""
-
-
-class SmbPerson(test_userapl.Person):
-    """A Windows program at an SMB client of the rig's Samba share
-    (smb_person.py), with the interface of the scripted person of the
-    linkage check: do(command, path) for a path in data("samba")."""
-
-    def __init__(self, case, exported):
-        self.exported = exported
-        super().__init__(case, [smb_python(), os.path.join(os.path.dirname(
-            os.path.abspath(__file__)), "smb_person.py"), SERVER, SMB_SHARE, SMB_USER, SMB_PASSWORD])
-        case.addCleanup(self.end)
-
-    def name(self, path):
-        return os.path.relpath(path, self.exported)
-
-    def end(self):
-        """Closes what it holds; how many files its watch opened."""
-        if self.proc.stdin.closed:
-            return None
-        self.proc.stdin.close()
-        opened = self.proc.stdout.read().strip()
-        if self.proc.wait(60) != 0:
-            raise RuntimeError("smb_person.py ended with %d" % self.proc.returncode)
-        return int(opened)
+        return runs, sorted(inspector.report.decode().split())

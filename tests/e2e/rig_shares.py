@@ -35,103 +35,68 @@ TARGETS = {"Test for the path of environment settings shared by ZARFO products":
            "Test for the path to be checked": "-p", "Test for the file to be checked": "-f"}
 OPENING = "File open processing"
 LOCKING = "Byte range locking"
-EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT = ("Obtain an exclusive lock on an area where an exclusive lock is "
-                                  "being placed, with the setting in which processing does not "
-                                  "wait until the lock is obtained")
-EXCLUSIVE_ON_EXCLUSIVE_WAIT = ("Obtain an exclusive lock on an area where an exclusive lock is "
-                               "being placed, with the setting in which processing waits until the "
-                               "lock is obtained")
+EXCLUSIVE_ON_EXCLUSIVE = ("Obtain an exclusive lock on an area where an exclusive lock is being "
+                          "placed, with the setting in which processing %s until the lock is "
+                          "obtained")
 # The exclusive lock of -p wrongly granted beside the other holder's (19)
 # and kept, and the waiting request after it meeting that lock of its own
 # handle until the time limit (22).
-GRANTED_TWICE_ON_P = {("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_NO_WAIT): [19],
-                      ("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE_WAIT): [22]}
-CODES = {"Failed to release the lock.": 10,
-         "Failed to obtain an exclusive lock in lock waiting mode.": 13,
-         "An exclusive lock could be obtained for the location on which an exclusive lock has "
+GRANTED_TWICE_ON_P = {("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE % "does not wait"): [19],
+                      ("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE % "waits"): [22]}
+# The "!" lines the rows expect, as their codes; any other shows as its text.
+CODES = {"An exclusive lock could be obtained for the location on which an exclusive lock has "
          "already been placed, which should not have been possible.": 19,
          "The processing waiting time exceeded the timeout time.": 22,
-         "Failed to delete the file in the path to be checked.": 23,
-         "The process on the remote host has already ended.": 24,
          "The file to be checked could be opened, which should not have been possible.": 28}
 OPENED_BY_THE_APPLICATION = ("Open, from the tool with the setting in which a file is not shared, "
                              "the file that was opened by an external application")
-
-GROUP = re.compile(r' *Test (?:Operation|Check target|Processing type|Processing) "(.*)" '
-                   r'(?:will now start\. |finished\. \.\.\. \[ (OK|NG) \])\r\n')
 ERROR = re.compile(r' {8}! (.*?)(?: ERRORCODE=\d+\(.*\))?\r\n')
 
 
-def verdict(report):
-    """The NG groups of a report, each as its path below the operation
-    (check target as -h or -p, processing type, processing) with the codes of
-    the "!" lines printed directly in it; and the check targets that ran.
-    A group that finished OK after a "!" line shows with "OK" added to its
-    path, which no expectation holds."""
-    path, codes, ng, targets = [], [], {}, []
-    for line in report.decode("utf-8").splitlines(keepends=True):
-        group, error = GROUP.fullmatch(line), ERROR.fullmatch(line)
-        if group and not group.group(2):
-            path.append(TARGETS.get(group.group(1), group.group(1)))
-            codes.append([])
-            if len(path) == 2:
-                targets.append(path[1])
-        elif group:
-            if group.group(2) == "NG":
-                ng[tuple(path[1:])] = codes[-1]
-            elif codes[-1]:
-                ng[tuple(path[1:]) + ("OK",)] = codes[-1]
-            path.pop()
-            codes.pop()
-        elif error:
-            codes[-1].append(CODES.get(error.group(1), error.group(1)))
-    return ng, targets
+def name(group):
+    """The name of a group of zarnrun.report_groups(), a check target's as -h, -p or -f."""
+    text = group[0].split('"')[1]
+    return TARGETS.get(text, text)
 
 
-def with_enclosing(ng):
-    """`ng` and every group around its groups, which then finish NG as well."""
-    whole = dict(ng)
-    for key in ng:
-        for depth in range(len(key)):
-            whole.setdefault(key[:depth], [])
-    return whole
+def verdict(operation):
+    """The NG groups of an operation, each as its path below the operation
+    (check target, processing type, processing) with the codes of the "!"
+    lines printed directly in it; and the check targets that ran.  A group
+    that finished OK after a "!" line, or never finished, shows with its
+    result added to its path, which no expectation holds."""
+    ng = {}
 
-
-rig_started = None
-
-
-def setUpModule():
-    global rig_started
-    rig_started = rig.Rig()
-    try:
-        rig_started.start()
-    except BaseException:
-        rig_started.stop()
-        raise
-
-
-def tearDownModule():
-    rig_started.stop()
+    def visit(path, group):
+        _, result, errors, children = group
+        codes = [CODES.get(m.group(1), m.group(1)) for m in map(ERROR.fullmatch, errors) if m]
+        if result != "OK" or codes:
+            ng[path + (() if result == "NG" else (result,))] = codes
+        for child in children:
+            visit(path + (name(child),), child)
+    visit((), operation)
+    return ng, [name(target) for target in operation[3]]
 
 
 def phases(report):
     """The verdict of each operation of a report: the single check's, then,
     in a double check, the mutual check's."""
-    mutual = report.find(b'Test Operation "Mutual environment check"')
-    return [verdict(part) for part in (report[:mutual], report[mutual:])] if mutual >= 0 else [
-        verdict(report)]
+    return [verdict(operation) for operation in zarnrun.report_groups(report.decode("utf-8"))]
 
 
 def phase(ng=None, targets=("-h", "-p")):
-    """An expected verdict: the NG groups `ng` ({path: codes}) and the groups
+    """An expected verdict: the NG groups `ng` ({path: codes}) and every group
     around them NG, every other group OK, and the check targets that ran."""
-    return with_enclosing(ng or {}), list(targets)
+    whole = dict(ng or {})
+    for key in list(whole):
+        for depth in range(len(key)):
+            whole.setdefault(key[:depth], [])
+    return whole, list(targets)
 
 
 SOUND = phase()
 ABORTED_IN_H_LOCKING = phase({("-h", LOCKING): [22]}, ["-h"])
 NEVER_MEET = phase({("-h", OPENING): [22]}, ["-h"])
-NOT_RUN = None  # the mutual phase of a double check whose single phase aborted
 
 # The single rows: -h share, -p share, the verdict.  A row with an NG runs
 # with -t BROKEN_SHARE_LIMIT.
@@ -160,7 +125,8 @@ SINGLE_ROWS = [("gluster", "gluster", SOUND), ("bindfs", "bindfs", SOUND),
                ("gluster", "bindfs-lf", phase(GRANTED_TWICE_ON_P))]
 
 # The double rows: -h share, -p share, the hosts that reach both through
-# another share, each host's single and mutual verdicts.
+# another share, each host's single and mutual verdicts (no mutual one when
+# the single phase aborted).
 # - gluster for both: both phases OK on both hosts.
 # - bindfs, sshfs, smbnetfs (smbnetfs passes no lock to Samba), and hostA on
 #   the exported folder with hostB on smbnetfs (hostA's locks stay in the
@@ -185,14 +151,14 @@ SINGLE_ROWS = [("gluster", "gluster", SOUND), ("bindfs", "bindfs", SOUND),
 #   phase each host holds its locks through a mount of its own, and locks
 #   cross mounts: every conflict is between the two hosts, and every group
 #   passes.
-DOUBLE_ROWS = [("gluster", "gluster", None, SOUND, SOUND),
-               ("bindfs", "bindfs", None, SOUND, NEVER_MEET),
-               ("sshfs", "sshfs", None, SOUND, NEVER_MEET),
-               ("smbnetfs", "smbnetfs", None, SOUND, NEVER_MEET),
-               ("smbnetfs", "smbnetfs", {"hostA": "samba"}, SOUND, NEVER_MEET),
-               ("gluster", "bindfs", None, SOUND, phase(GRANTED_TWICE_ON_P)),
-               ("bindfs-lf", "bindfs-lf", None, ABORTED_IN_H_LOCKING, NOT_RUN),
-               ("gluster", "bindfs-lf", None, phase(GRANTED_TWICE_ON_P), SOUND)]
+DOUBLE_ROWS = [("gluster", "gluster", None, [SOUND, SOUND]),
+               ("bindfs", "bindfs", None, [SOUND, NEVER_MEET]),
+               ("sshfs", "sshfs", None, [SOUND, NEVER_MEET]),
+               ("smbnetfs", "smbnetfs", None, [SOUND, NEVER_MEET]),
+               ("smbnetfs", "smbnetfs", {"hostA": "samba"}, [SOUND, NEVER_MEET]),
+               ("gluster", "bindfs", None, [SOUND, phase(GRANTED_TWICE_ON_P)]),
+               ("bindfs-lf", "bindfs-lf", None, [ABORTED_IN_H_LOCKING]),
+               ("gluster", "bindfs-lf", None, [phase(GRANTED_TWICE_ON_P), SOUND])]
 
 
 def row_name(mode, h, p, via):
@@ -207,10 +173,16 @@ class ShareRowTest(unittest.TestCase):
     through the master file in -h.  Nothing may be left."""
     maxDiff = None
 
+    @classmethod
+    def setUpClass(cls):
+        cls.shares = rig.Rig()
+        cls.addClassCleanup(cls.shares.stop)
+        cls.shares.start()
+
     def check(self, hosts, mode, h, p, expected, via=None):
         with self.subTest(mode=mode, h=h, p=p, via=via):
             failed = expected != [SOUND] * len(expected)
-            runs, left = rig_started.run(hosts, mode, h, p, row_name(mode, h, p, via),
+            runs, left = self.shares.run(hosts, mode, h, p, row_name(mode, h, p, via),
                                          BROKEN_SHARE_LIMIT if failed else None, via)
             for run in runs:
                 self.assertEqual((run.host, expected, zarnrun.FAILED if failed else 0, b""),
@@ -222,16 +194,12 @@ class ShareRowTest(unittest.TestCase):
             self.check(["hostA"], "single", h, p, [verdict_of_row])
 
     def test_double_rows(self):
-        for h, p, via, single, mutual in DOUBLE_ROWS:
-            self.check(["hostA", "hostB"], "double", h, p,
-                       [single] + ([mutual] if mutual is not NOT_RUN else []), via)
+        for h, p, via, expected in DOUBLE_ROWS:
+            self.check(["hostA", "hostB"], "double", h, p, expected, via)
 
-
-class SmbClientRowTest(unittest.TestCase):
-    """The tool on the folder that Samba exports, with an SMB client beside
-    it that opens the tool's files as a Windows program would."""
-    maxDiff = None
-
+    # The last rows put the tool on the folder that Samba exports, with an
+    # SMB client beside it that opens the tool's files as a Windows program
+    # would.
     def test_linkage_check_with_an_smb_client(self):
         # The person at the SMB client opens F in turn 1, creates it in turn
         # 2; in turn 3 its open succeeds (Samba does not see the tool's
@@ -244,28 +212,27 @@ class SmbClientRowTest(unittest.TestCase):
         # F, the person's, stays, as after every linkage check.
         for holds, ng in (("deny", {("-f", OPENED_BY_THE_APPLICATION): [28]}), ("lock", {})):
             with self.subTest(holds=holds):
-                folder = os.path.join(rig_started.data("samba"), "userapl-" + holds)
+                folder = os.path.join(self.shares.data("samba"), "userapl-" + holds)
                 os.makedirs(folder)
+                person = self.shares.smb_person(self)
                 report, _, status = test_userapl.converse(
                     self, ["-f", os.path.join(folder, "F.txt")], folder,
                     {test_userapl.CANNOT_OPEN: ("open", 0), test_userapl.HOLD: (holds, 0)},
-                    person=rig_started.smb_person(self))
-                self.assertEqual(phase(ng, ["-f"]), verdict("".join(report).encode()))
-                self.assertEqual((zarnrun.FAILED if ng else 0, ["F.txt"]),
-                                 (status, os.listdir(folder)))
+                    person=person)
+                self.assertEqual([phase(ng, ["-f"])], phases("".join(report).encode()))
+                self.assertEqual((zarnrun.FAILED if ng else 0, ["F.txt"], 0),
+                                 (status, os.listdir(folder), rig.smb_end(person)))
 
     def test_single_check_beside_an_smb_client(self):
         # The client opens every check file with share access 0 as it
         # appears.  Samba keeps that among its clients: the tool, on the
         # folder, opens, locks and deletes as if alone, and every group is OK.
-        person = rig_started.smb_person(self)
-        row = self._testMethodName
-        self.assertEqual(0, person.do("watch", *(
-            os.path.join(rig_started.data("samba"), row, folder) for folder in ("h", "p"))))
-        (run,), left = rig_started.run(["hostA"], "single", "samba", "samba", row)
-        self.assertEqual(SOUND, verdict(run.report))
-        self.assertEqual((0, b"", []), (run.status, run.stderr, left))
-        self.assertGreater(person.end(), 0)  # files it held unshared while the tool used them
+        person = self.shares.smb_person(self)
+        row = os.path.join(self.shares.data("samba"), row_name("single", "samba", "samba", None))
+        self.assertEqual(0, person.do("watch", os.path.join(row, "h"), os.path.join(row, "p")))
+        self.check(["hostA"], "single", "samba", "samba", [SOUND])
+        # The files it held unshared while the tool used them:
+        self.assertGreater(rig.smb_end(person), 0)
 
 
 if __name__ == "__main__":

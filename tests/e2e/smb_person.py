@@ -2,9 +2,10 @@
 creates, locks and deletes files on the share as a Windows application
 would, with an explicit share access, through impacket (SMB 3).
 
-Started as `smb_person.py SERVER SHARE USER PASSWORD`; one command a line
-on standard input, one answer a line on standard output: 0, or the name of
-the NTSTATUS that refused it.  Names are paths inside the share, "/" apart.
+Started as `smb_person.py SERVER SHARE USER PASSWORD EXPORTED`; one command
+a line on standard input, one answer a line on standard output: 0, or the
+name of the NTSTATUS that refused it.  Names are paths in the folder
+EXPORTED that the share serves.
   open F     open F for reading and writing, shared, and close it
   create F   create F as a new file, shared, and close it
   deny F     open F for reading and writing with share access 0; keep it open
@@ -13,10 +14,11 @@ the NTSTATUS that refused it.  Names are paths inside the share, "/" apart.
   watch D..  from now on, open every file of the folders D whose name
              begins with ".#ZARLOCK" as it appears, with share access 0,
              until it goes
-At the end of its input it prints how many files the watch opened, closes
-what it holds and ends.
+At the end of its input it prints how many files the watch opened and ends
+its sessions, which closes what it holds.
 """
 
+import os
 import struct
 import sys
 import threading
@@ -44,12 +46,9 @@ def lock_whole_range(conn, tree, fid):
     """An exclusive lock of every byte, failing at once.  impacket's own lock
     request joins its elements as text; this one sends them as bytes."""
     smb = conn.getSMBServer()
-    packet = smb.SMB_PACKET()
-    packet["Command"] = smb2.SMB2_LOCK
-    packet["TreeID"] = tree
-    request = smb2.SMB2Lock()
-    request["FileID"] = fid
-    request["LockCount"] = 1
+    packet, request = smb.SMB_PACKET(), smb2.SMB2Lock()
+    packet["Command"], packet["TreeID"] = smb2.SMB2_LOCK, tree
+    request["FileID"], request["LockCount"] = fid, 1
     request["Locks"] = struct.pack("<QQLL", 0, WHOLE_RANGE, smb2.SMB2_LOCKFLAG_EXCLUSIVE_LOCK
                                    | smb2.SMB2_LOCKFLAG_FAIL_IMMEDIATELY, 0)
     packet["Data"] = request
@@ -58,69 +57,58 @@ def lock_whole_range(conn, tree, fid):
         raise SessionError(answer["Status"], answer)
 
 
-class Watch(threading.Thread):
+def watch(login, folders, stop, opened):
     """Holds each check file of `folders` open unshared from when a listing
-    first shows it until a listing no longer does."""
-
-    def __init__(self, login, folders):
-        super().__init__(daemon=True)
-        self.conn, self.tree = connect(*login)
-        self.share = login[1]
-        self.folders, self.held, self.opened = folders, {}, 0
-        self.stop = threading.Event()
-
-    def run(self):
-        while not self.stop.is_set():
-            for folder in self.folders:
-                try:
-                    names = {folder + "/" + f.get_longname()
-                             for f in self.conn.listPath(self.share, folder + "/*")}
-                except SessionError:
-                    continue  # not made yet
-                for name in set(self.held) - names:
-                    self.conn.closeFile(self.tree, self.held.pop(name))
-                for name in sorted(names - set(self.held)):
-                    if name.rsplit("/", 1)[1].startswith(".#ZARLOCK"):
-                        try:
-                            self.held[name] = open_file(self.conn, self.tree, name, 0)
-                            self.opened += 1
-                        except SessionError:
-                            pass  # gone again, or held by another SMB client
-            self.stop.wait(0.005)
-        for fid in self.held.values():
-            self.conn.closeFile(self.tree, fid)
+    first shows it until a listing no longer does, until `stop` is set;
+    each file it opens is added to `opened`."""
+    conn, tree = connect(*login)
+    held = {}
+    while not stop.wait(0.005):
+        for folder in folders:
+            try:
+                names = {folder + "/" + f.get_longname()
+                         for f in conn.listPath(login[1], folder + "/*")}
+            except SessionError:
+                continue  # not made yet
+            for name in set(held) - names:
+                conn.closeFile(tree, held.pop(name))
+            for name in sorted(names - set(held)):
+                if name.rsplit("/", 1)[1].startswith(".#ZARLOCK"):
+                    try:
+                        held[name] = open_file(conn, tree, name, 0)
+                        opened.append(name)
+                    except SessionError:
+                        pass  # gone again, or held by another SMB client
 
 
 def main():
-    login = sys.argv[1:5]
+    login, exported = sys.argv[1:5], sys.argv[5]
     conn, tree = connect(*login)
-    held, watches = [], []
+    stop, opened, watches = threading.Event(), [], []
     for line in sys.stdin:
-        command, *names = line.split()
+        command, *paths = line.split()
+        names = [os.path.relpath(path, exported) for path in paths]
         try:
             if command == "watch":
-                watches.append(Watch(login, names))
+                watches.append(threading.Thread(target=watch, args=(login, names, stop, opened)))
                 watches[-1].start()
             elif command == "delete":
                 conn.deleteFile(login[1], names[0])
             elif command in ("deny", "lock"):
-                held.append(open_file(conn, tree, names[0], 0 if command == "deny" else SHARED))
+                fid = open_file(conn, tree, names[0], 0 if command == "deny" else SHARED)
                 if command == "lock":
-                    lock_whole_range(conn, tree, held[-1])
+                    lock_whole_range(conn, tree, fid)
             else:
-                create = command == "create"
-                conn.closeFile(tree, open_file(conn, tree, names[0], SHARED,
-                                               smb2.FILE_CREATE if create else smb2.FILE_OPEN))
+                disposition = smb2.FILE_CREATE if command == "create" else smb2.FILE_OPEN
+                conn.closeFile(tree, open_file(conn, tree, names[0], SHARED, disposition))
             answer = "0"
         except SessionError as e:
             answer = nt_errors.ERROR_MESSAGES.get(e.getErrorCode(), ("0x%08x" % e.getErrorCode(),))[0]
         print(answer, flush=True)
-    for watch in watches:
-        watch.stop.set()
-        watch.join()
-    print(sum(w.opened for w in watches), flush=True)
-    for fid in held:
-        conn.closeFile(tree, fid)
+    stop.set()
+    for thread in watches:
+        thread.join()
+    print(len(opened), flush=True)
 
 
 if __name__ == "__main__":
