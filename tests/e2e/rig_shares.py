@@ -44,7 +44,9 @@ EXCLUSIVE_ON_EXCLUSIVE = ("Obtain an exclusive lock on an area where an exclusiv
 GRANTED_TWICE_ON_P = {("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE % "does not wait"): [19],
                       ("-p", LOCKING, EXCLUSIVE_ON_EXCLUSIVE % "waits"): [22]}
 # The "!" lines the rows expect, as their codes; any other shows as its text.
-CODES = {"An exclusive lock could be obtained for the location on which an exclusive lock has "
+CODES = {"Failed to release the lock.": 10,
+         "The process on the remote host has already ended.": 24,
+         "An exclusive lock could be obtained for the location on which an exclusive lock has "
          "already been placed, which should not have been possible.": 19,
          "The processing waiting time exceeded the timeout time.": 22,
          "The file to be checked could be opened, which should not have been possible.": 28}

@@ -34,7 +34,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
-from rig_shares import LOCKING, verdict  # noqa: E402
+from rig_shares import LOCKING, phases  # noqa: E402
 from test_single import WINE, golden, with_leftover  # noqa: E402
 from test_unkind import HELD_WAITING, OPEN_DELAY_MS, SHIM, faults  # noqa: E402
 from zarnrun import HOST, PID_IN_NAME, lock_byte, wait_until  # noqa: E402
@@ -351,8 +351,8 @@ NATIVE_EXE = os.environ.get("ZARN_NATIVE_EXE", "")
 
 
 @unittest.skipUnless(WINE and os.path.isfile(NATIVE_EXE),
-                     "pairs the Windows build under Wine with the native build (from the dev "
-                     "preset, ZARN_NATIVE_EXE): %r" % NATIVE_EXE)
+                     "pairs the Windows build under Wine with a native build (dev's or "
+                     "asan's, ZARN_NATIVE_EXE): %r" % NATIVE_EXE)
 class InteroperationTest(DoubleCase):
     """The Windows build under Wine (W) and the native build (N), paired on
     one folder.  The lock-byte protocol on the master file is the same on
@@ -394,8 +394,7 @@ class InteroperationTest(DoubleCase):
             self.assertEqual((zarnrun.FAILED, b""), party.finish())
             self.assertIn(b'Test Operation "Single environment check" finished.', party.report())
             self.assertEqual([], zarnrun.unexplained_ng(party.report()))
-        (w_ng, w_targets), (n_ng, n_targets) = (
-            verdict(b"".join(p.report().partition(MUTUAL_START.encode())[1:])) for p in (wine, native))
+        (w_ng, w_targets), (n_ng, n_targets) = (phases(p.report())[1] for p in (wine, native))
         lock_test, group_60 = ("-h", LOCKING), ("-h", LOCKING, HELD_WAITING, "OK")
         self.assertIn(n_ng.get(group_60), ([22], [24]), n_ng)
         self.assertEqual(({(): [], ("-h",): [], lock_test: [], group_60: n_ng[group_60]}, ["-h"]),
