@@ -31,6 +31,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zarnrun  # noqa: E402
+from test_unkind import SHIM, faults  # noqa: E402
 from zarnrun import HOST, PID_IN_NAME, read, wait_until  # noqa: E402
 
 WINE = zarnrun.UNDER_WINE
@@ -133,24 +134,7 @@ class WholeRunTest(SingleCase):
         self.assertEqual((self.status, b"", b""), zarnrun.run(self.single("-o", "/dev/null")))
 
 
-# Makes every positional write wait three seconds before it is made.
-SLOW_PWRITE_SOURCE = b"""
-#define _GNU_SOURCE
-#include <dlfcn.h>
-#include <sys/types.h>
-#include <unistd.h>
-
-static ssize_t slow(const char* name, int fd, const void* data, size_t size, off_t offset) {
-  ssize_t (*real)(int, const void*, size_t, off_t) = dlsym(RTLD_NEXT, name);
-  sleep(3);
-  return real(fd, data, size, offset);
-}
-ssize_t pwrite(int fd, const void* d, size_t n, off_t o) { return slow("pwrite", fd, d, n, o); }
-ssize_t pwrite64(int fd, const void* d, size_t n, off_t o) { return slow("pwrite64", fd, d, n, o); }
-"""
-
-
-@unittest.skipIf(WINE, "console signals are a test of the POSIX build")
+@unittest.skipIf(WINE or not SHIM, "the fault shim and the console signals belong to the POSIX build")
 class InterruptTest(SingleCase):
     """SIGINT at chosen moments: the console handler releases what the
     running test holds and the process ends by the signal, leaving no check
@@ -214,19 +198,12 @@ class InterruptTest(SingleCase):
         self.interrupt(proc)
 
     def test_during_the_read_and_write_test(self):
-        # A preloaded wrapper holds the tool's one positional write (the
-        # test data) for three seconds: the window in which the signal
-        # arrives.  The handler's clean-up waits for the write to return;
-        # the test thread, going on meanwhile, must create nothing that
-        # would then be left behind.
-        source = self.tmp.write("slow_pwrite.c", SLOW_PWRITE_SOURCE)
-        shim = self.tmp.join("slow_pwrite.so")
-        made = subprocess.run(["cc", "-shared", "-fPIC", "-o", shim, source, "-ldl"],
-                              capture_output=True)
-        if made.returncode != 0:
-            self.skipTest("no C compiler for the write shim: %r" % made.stderr[-200:])
-        proc, out = self.start_into_file({"LD_PRELOAD": shim,
-                                          "ASAN_OPTIONS": "verify_asan_link_order=0"})
+        # The fault shim holds the tool's one positional write (the test
+        # data) for three seconds: the window in which the signal arrives.
+        # The handler's clean-up waits for the write to return; the test
+        # thread, going on meanwhile, must create nothing that would then be
+        # left behind.
+        proc, out = self.start_into_file(faults(self.target, ZARN_FAULT_WRITE_MS="3000"))
         writing = "        Data will now be written to the file.\r\n"
         self.wait_for(out, writing, proc)
         time.sleep(0.2)

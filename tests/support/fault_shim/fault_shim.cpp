@@ -3,6 +3,7 @@
 //   ZARN_FAULT_DIR      the folder that plays the share (an absolute path)
 //   ZARN_FAULT_OPEN_MS  every open() of a path under it first waits this
 //                       long, as on a slow network share
+//   ZARN_FAULT_WRITE_MS every pwrite() to a file under it likewise
 //   ZARN_FAULT_NOLCK    set: every OFD lock request (set, wait, get) on a file
 //                       under it fails with ENOLCK, as on a share without
 //                       lock support
@@ -34,6 +35,7 @@ struct Faults {
   const char* dir = getenv("ZARN_FAULT_DIR");
   size_t dir_length = dir != nullptr ? strlen(dir) : 0;
   long open_ms = getenv("ZARN_FAULT_OPEN_MS") != nullptr ? atol(getenv("ZARN_FAULT_OPEN_MS")) : 0;
+  long write_ms = getenv("ZARN_FAULT_WRITE_MS") != nullptr ? atol(getenv("ZARN_FAULT_WRITE_MS")) : 0;
   bool no_locks = getenv("ZARN_FAULT_NOLCK") != nullptr;
   bool no_second_locks = getenv("ZARN_FAULT_NOLCK_SECOND") != nullptr;
   bool unlink_busy = getenv("ZARN_FAULT_UNLINK_BUSY") != nullptr;
@@ -54,9 +56,9 @@ bool under_share(const char* path) {
          (path[f.dir_length] == '/' || path[f.dir_length] == '\0');
 }
 
-void slow_down(const char* path) {
-  if (faults().open_ms <= 0 || !under_share(path)) return;
-  struct timespec pause = {faults().open_ms / 1000, faults().open_ms % 1000 * 1000000};
+void slow_down(const char* path, long ms) {
+  if (ms <= 0 || !under_share(path)) return;
+  struct timespec pause = {ms / 1000, ms % 1000 * 1000000};
   while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
 }
@@ -133,7 +135,7 @@ int open(const char* path, int flags, ...) {
   va_start(args, flags);
   const mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
   va_end(args);
-  slow_down(path);
+  slow_down(path, faults().open_ms);
   static const auto real = next<int (*)(const char*, int, ...)>("open");
   const int fd = real(path, flags, mode);
   note_open(fd);
@@ -151,6 +153,13 @@ int fcntl(int fd, int cmd, ...) {
   }
   static const auto real = next<int (*)(int, int, ...)>("fcntl");
   return real(fd, cmd, arg);
+}
+
+ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
+  char path[4096];
+  if (faults().write_ms > 0 && path_of(fd, path)) slow_down(path, faults().write_ms);
+  static const auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+  return real(fd, data, size, offset);
 }
 
 int unlink(const char* path) {
