@@ -151,7 +151,7 @@ class CommandLineTest(zarnrun.Case):
                 os.mkdir(os.path.join(folder, "P"))
                 os.mkdir(os.path.join(folder, "H"))
                 args = random_line(rng, folder)
-                result = run(args, cwd=folder, timeout=300)
+                result = run(args, cwd=folder, timeout=120)
                 logged = "-o" in args and result.stdout == b""
                 printed = re.match(operation, result.stdout) and re.search(verdict, result.stdout)
                 if result.status == FAILED and result.stdout == b"" and result.stderr in refusals:
