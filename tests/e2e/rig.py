@@ -285,7 +285,10 @@ class Rig:
         for share, mount, point in mounts:
             script.append("%s >>%s 2>&1 && mountpoint -q %s || fail 'cannot mount %s'" % (
                 " ".join(map(q, mount)), q(log), q(point), share))
-        script += ["mkdir -p %s || fail 'cannot make the folders'" % " ".join(map(q, folders)),
+        # Both hosts of a pair make the same folders: on GlusterFS the other's
+        # mkdir can make one fail with "File exists" before it sees the folder.
+        script += ["for try in 1 2 3 4 5; do mkdir -p %s && break; [ $try = 5 ] && "
+                   "fail 'cannot make the folders'; sleep 0.2; done" % " ".join(map(q, folders)),
                    '"$@"']
         proc = subprocess.Popen(
             ["unshare", "--mount", "--uts", "--propagation", "private",
