@@ -20,7 +20,7 @@
 namespace {
 
 struct RunFacts {
-  RunOptions options;  // as given: the mode is rewritten during a double run
+  RunOptions options;  // as given
   char temporary[300];
   char host[256];
   DWORD pid;
@@ -69,8 +69,7 @@ void write_errors(JsonWriter& out, int32_t group) {
   for (int32_t i = 0; i < report_error_count(); ++i) {
     const ReportErrorLine* line = report_error_line(i);
     if (line->group != group) continue;
-    if (!first) out.raw(",");
-    first = false;
+    out.element(&first);
     out.raw("{");
     out.key("code", true);
     out.number(line->code);
@@ -95,8 +94,7 @@ void write_groups(JsonWriter& out, int32_t parent, int depth) {
   for (int32_t i = 0; i < report_group_count(); ++i) {
     const ReportGroup* group = report_group(i);
     if (group->parent != parent) continue;
-    if (!first) out.raw(",");
-    first = false;
+    out.element(&first);
     out.raw("{");
     out.key("id", true);
     out.number(group->id);
@@ -130,8 +128,7 @@ void write_left_behind(JsonWriter& out) {
       again = left_behind[j].ready.load() && strcmp(left_behind[j].name, name) == 0;
     }
     if (again || GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) continue;
-    if (!first) out.raw(",");
-    first = false;
+    out.element(&first);
     out.string(name);
   }
   out.raw("]");

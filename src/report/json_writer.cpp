@@ -34,6 +34,11 @@ void JsonWriter::key(const char* name, bool first) {
   raw(":");
 }
 
+void JsonWriter::element(bool* first) {
+  if (!*first) raw(",");
+  *first = false;
+}
+
 void JsonWriter::number(int64_t value) {
   char digits[24];
   size_t n = sizeof digits;

@@ -21,6 +21,8 @@ class JsonWriter {
   void raw(const char* text);
   // "name": as a member name, with the comma before it unless first.
   void key(const char* name, bool first = false);
+  // The comma before an element of an array unless `*first`, which it clears.
+  void element(bool* first);
   void string(const char* ansi_text);  // a JSON string, or null for nullptr
   void number(int64_t value);
   void boolean(bool value) { raw(value ? "true" : "false"); }
