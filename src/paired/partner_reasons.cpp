@@ -11,9 +11,15 @@ void keep_reason(const ErrorInfo* error, void* context) {
   r->kept.store(n + 1, std::memory_order_release);
 }
 
-std::atomic<int32_t>* ng_of(PartnerReasons* r, int32_t group) {
+// The place of `group` in the per-group arrays; -1 for a group outside them.
+int32_t slot_of(int32_t group) {
   const int32_t i = group - PartnerReasons::kFirstGroup;
-  return i >= 0 && i < 16 ? &r->ng_at[i] : nullptr;
+  return i >= 0 && i < PartnerReasons::kGroups ? i : -1;
+}
+
+std::atomic<int32_t>* ng_of(PartnerReasons* r, int32_t group) {
+  const int32_t i = slot_of(group);
+  return i >= 0 ? &r->ng_at[i] : nullptr;
 }
 
 // Whether reason `i` is one that made its group NG.
@@ -30,8 +36,8 @@ bool same(const ErrorInfo& a, const ErrorInfo& b) {
 void show(PartnerReasons* r, int32_t i) {
   r->shown[i] = true;
   const PartnerReason& reason = r->reasons[i];
-  const int32_t g = reason.group - PartnerReasons::kFirstGroup;
-  if (g >= 0 && g < 16 && same(r->own_failure[g], reason.error)) return;
+  const int32_t g = slot_of(reason.group);
+  if (g >= 0 && same(r->own_failure[g], reason.error)) return;
   report_error(&reason.error);
 }
 
@@ -55,8 +61,8 @@ void partner_enters_group(PartnerReasons* r, int32_t group) { r->group = group; 
 void partner_syncing(PartnerReasons* r, bool syncing) { r->syncing = syncing; }
 
 void main_group_failure(PartnerReasons* r, int32_t group, const ErrorInfo& error) {
-  const int32_t g = group - PartnerReasons::kFirstGroup;
-  if (g >= 0 && g < 16 && r->own_failure[g].code == 0) r->own_failure[g] = error;
+  const int32_t g = slot_of(group);
+  if (g >= 0 && r->own_failure[g].code == 0) r->own_failure[g] = error;
 }
 
 void partner_group_ng(PartnerReasons* r, int32_t group) {

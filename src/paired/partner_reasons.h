@@ -25,15 +25,16 @@ struct PartnerReason {
 struct PartnerReasons {
   static const int kCapacity = 32;
   static const int32_t kFirstGroup = 55;  // groups 55 to 70
+  static const int32_t kGroups = 16;
   PartnerReason reasons[kCapacity];
   std::atomic<int32_t> kept;
   // Per group: how many reasons had been kept when the partner found that
   // group NG (its check failed, not a step around it); 0 while it has not.
-  std::atomic<int32_t> ng_at[16];
+  std::atomic<int32_t> ng_at[kGroups];
   int32_t group;            // the partner's current group; the partner's own
   bool syncing;             // the partner's own
   bool shown[kCapacity];    // the main thread's own
-  ErrorInfo own_failure[16];  // the main thread's own: why it found a group NG
+  ErrorInfo own_failure[kGroups];  // the main thread's own: why it found a group NG
 };
 
 // Empties the record; before the partner starts.
