@@ -134,9 +134,10 @@ int others_inside(SyncState* state, ErrorInfo* error) {
 }
 
 // First rendezvous, second arrival whose try of the second marker was
-// refused (`failure`): the pairing in the folder is not this party's to join.  1 when it is a pair of two scripts undoing itself (try again),
-// else -1 with the reason: another process for a party in a later script of
-// its run (it has paired before), {15, 33} for one in its first.
+// refused (`failure`): the pairing in the folder is not this party's to
+// join.  1 when it is a pair of two scripts undoing itself (try again), else
+// -1 with the reason: another process for a party in a later script of its
+// run (it has paired before), {15, 33} for one in its first.
 int second_marker_refused(SyncState* state, DWORD failure, ErrorInfo* error) {
   if (failure == ERROR_LOCK_VIOLATION && state->script > 0) {
     const int32_t first = script_of(state, 0, error);
@@ -203,10 +204,6 @@ int wait_for_lower_marker(SyncState* state, time_t start) {
   }
   return 0;
 }
-
-}  // namespace
-
-namespace {
 
 // Takes byte 3 shared and this party's marker, and meets the other party
 // there: 0 met (holding the guard or not), 1 try the first rendezvous again
