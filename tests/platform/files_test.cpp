@@ -2,13 +2,6 @@
 // read-only attribute, the replacing rename.
 #include "helpers.h"
 
-#ifndef _WIN32
-#include <errno.h>
-#include <string.h>
-
-#include "platform/posix/file_errors.h"
-#endif
-
 namespace {
 
 void make_read_only(const std::string& path) {
@@ -111,23 +104,6 @@ TEST(Files, NothingButAFileWhereTheLinkItselfIsAsked) {
   EXPECT_EQ("12345", read_file(target));
 }
 
-// The layer's errno table: what a Windows client hears for each cause.  EBUSY
-// (a share that will not let go of a file in use) is a sharing violation, as
-// ETXTBSY is; an errno it does not know is a general failure.
-TEST(Files, ErrnoValuesGiveWindowsNumbers) {
-  const struct {
-    int err;
-    DWORD error;
-  } rows[] = {
-      {0, 0}, {ENOENT, 2}, {ENOTDIR, 3}, {ELOOP, 3}, {EACCES, 5}, {EPERM, 5}, {EISDIR, 5},
-      {EROFS, 5}, {EBADF, 6}, {EEXIST, 80}, {ENAMETOOLONG, 206}, {EMFILE, 4}, {ENFILE, 4},
-      {ENOSPC, 112}, {EDQUOT, 112}, {EFBIG, 112}, {ENOMEM, 8}, {ENOLCK, 50}, {EOPNOTSUPP, 50},
-      {EINVAL, 87}, {EAGAIN, 33}, {ETXTBSY, 32}, {EBUSY, 32}, {EFAULT, 998}, {EIO, 31},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(row.error, zarn_posix::win_error_of(row.err)) << strerror(row.err);
-  }
-}
 #endif
 
 // The JSON report's last step: its temporary file renamed over the report,

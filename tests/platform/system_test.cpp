@@ -1,6 +1,5 @@
-// System calls: locale, message texts, path split.
+// System calls: locale, path split.
 #include <cerrno>
-#include <cstring>
 
 #include "helpers.h"
 
@@ -29,25 +28,6 @@ TEST(System, DefaultLcidFollowsTheProcessLocale) {
   }
 }
 #endif
-
-TEST(System, FormatMessageKnownAndUnknownNumbersOnOneLine) {
-  const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_MAX_WIDTH_MASK;
-  // Every number the layer sets, and one with the customer bit (never a system message).
-  for (DWORD number : {2, 3, 5, 6, 32, 33, 38, 80, 87, 158, 183, 995, 996, 997, 1168, 0x20000001}) {
-    char* text = nullptr;
-    DWORD n = FormatMessageA(flags, nullptr, number, LANG_USER_DEFAULT, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    if (number == 0x20000001) {
-      EXPECT_EQ(0u, n);
-      EXPECT_EQ(317u, GetLastError());  // ERROR_MR_MID_NOT_FOUND
-      continue;
-    }
-    ASSERT_NE(0u, n) << number;
-    EXPECT_EQ(n, std::strlen(text)) << number;
-    EXPECT_EQ(nullptr, std::strpbrk(text, "\r\n")) << number << ": " << text;
-    LocalFree(text);
-  }
-}
 
 #ifdef _WIN32
 // The runtime library reports bad arguments to this handler before it
