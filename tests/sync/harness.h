@@ -11,7 +11,6 @@
 #include "base/run_options.h"
 #include "support/child.h"
 #include "support/report_capture.h"
-#include "support/steady_polls/steady_polls.h"
 #include "support/temp_dir.h"
 #include "sync/sync.h"
 
@@ -28,14 +27,9 @@ inline bool ends_with(const std::string& text, const std::string& tail) {
 }
 
 // Two records paired in `folder` on two threads, [0] arriving first; whether both were set
-// up.  Party `steady` (0, 1 or none) polls every 100 ms, here and wherever it is given to the
-// helpers below.
-inline bool pair_threads(int32_t mode, const std::string& folder, SyncState* states[2], int steady = -1) {
-  std::thread second([&] {
-    SteadyPolls polls(steady == 1);
-    Sleep(150), states[1] = sync_setup(mode, folder.c_str(), 10);
-  });
-  SteadyPolls polls(steady == 0);
+// up.
+inline bool pair_threads(int32_t mode, const std::string& folder, SyncState* states[2]) {
+  std::thread second([&] { Sleep(150), states[1] = sync_setup(mode, folder.c_str(), 10); });
   states[0] = sync_setup(mode, folder.c_str(), 10);
   second.join();
   return states[0] && states[1];
@@ -44,10 +38,9 @@ inline bool pair_threads(int32_t mode, const std::string& folder, SyncState* sta
 // Both parties through `steps` points: every third point they enter at once, else party k % 2
 // comes up to 150 ms late.  Past each point the partner has entered it and is not past the
 // next.
-inline void step_together(SyncState* states[2], int steps, int steady = -1) {
+inline void step_together(SyncState* states[2], int steps) {
   std::atomic<int> entered[2] = {{0}, {0}}, passed[2] = {{0}, {0}};
   auto party = [&](int me) {
-    SteadyPolls polls(me == steady);
     for (int k = 1; k <= steps; ++k) {
       for (int spin = 0; k % 3 == 0 && passed[1 - me] < k - 1 && spin < 20000; ++spin) Sleep(1);
       if (k % 3 != 0 && k % 2 == me) Sleep(50 + k * 37 % 100);

@@ -1,65 +1,11 @@
-// Two parties on two threads of this process: each has its own handle on the master file,
-// and handle-owned locks make them meet as two hosts do.  Third parties are processes.
+// Set-ups that fail, and a pair on two threads of this process finishing while the partner is
+// still inside the last rendezvous: each thread has its own handle on the master file, and
+// handle-owned locks make them meet as two hosts do.
 #include <gtest/gtest.h>
-
-#include <tuple>
 
 #include "sync/harness.h"
 
 namespace {
-
-TEST(Pairing, ThreadsPairStepAndCloseLeavingNothing) {
-  char host[256] = {};
-  DWORD size = sizeof(host);
-  ASSERT_TRUE(GetComputerNameExA(ComputerNamePhysicalDnsFullyQualified, host, &size));
-  const std::string tag = host + ("." + std::to_string(GetCurrentProcessId()));
-  const std::string single_master = ".#ZARLOCK." + tag + ".master";
-  // mode, names, points, the party that polls every 100 ms as older builds do (first or second
-  // arrival, first or last out), or none
-  using Case = std::tuple<int32_t, std::string, std::string, int, int>;
-  for (const auto& [mode, master, endwait, points, steady] :
-       std::vector<Case>{{kModeSingle, single_master, tag + ".endwaitfile", 30, -1},
-                         {kModeSingle, single_master, tag + ".endwaitfile", 12, 0},
-                         {kModeSingle, single_master, tag + ".endwaitfile", 12, 1},
-                         {kModeDouble, kMasterName, "endwaitfile", 6, -1}}) {
-    TempDir dir, logs;
-    // Double: the files a run that timed out in its last wait leaves are reused.
-    if (mode == kModeDouble) touch_file(dir.file(master)), touch_file(dir.file(endwait));
-    SyncState* states[2] = {};
-    ASSERT_TRUE(pair_threads(mode, dir.path(), states, steady));
-    EXPECT_EQ(0, states[0]->role);  // the first arrival
-    EXPECT_EQ(1, states[1]->role);
-    EXPECT_EQ(dir.file(master), states[1]->master_name);
-    EXPECT_EQ(dir.file(endwait), states[1]->endwait_name);
-    if (mode == kModeDouble) {  // a third process is turned away and leaves the pair's files
-      Child third;
-      ASSERT_TRUE(start_child("party", {dir.path(), "0", logs.path()}, &third));
-      EXPECT_EQ(1, wait_child(&third, 20000));
-      EXPECT_NE(std::string::npos, read_file(logs.file("log"))
-                                       .find("        ! Failed to obtain an exclusive lock in "
-                                             "non-lock waiting mode. ERRORCODE=33("));
-      EXPECT_EQ((std::vector<std::string>{master, endwait}), dir.entries());
-    }
-    EXPECT_EQ(master, dir.entries().front());
-    step_together(states, points, steady);
-    // The first out leaves the end-wait file for its live partner and waits until it is gone.
-    std::atomic<bool> first_out{false};
-    std::thread second([&] {
-      SteadyPolls polls(steady == 1);
-      EXPECT_TRUE(wait_for_file(states[1]->endwait_name, 10000));
-      Sleep(300);
-      EXPECT_FALSE(first_out.load());
-      EXPECT_EQ(0, sync_finish(states[1]));
-    });
-    {
-      SteadyPolls polls(steady == 0);
-      EXPECT_EQ(0, sync_finish(states[0]));
-    }
-    first_out = true;
-    second.join();
-    EXPECT_TRUE(dir.entries().empty());
-  }
-}
 
 TEST(Pairing, FailedSetUpsReportAndLeaveNothing) {
   TempDir dir, logs;
@@ -101,17 +47,6 @@ TEST(Finish, WaitsWhileThePartnerIsInsideTheLastRendezvous) {
     EXPECT_EQ(0, partner[1]);
     EXPECT_TRUE(dir.entries().empty());
   }
-}
-
-TEST(Finish, SecondTearDownChangesNothing) {
-  TempDir dir;
-  SyncState* states[2] = {};
-  ASSERT_TRUE(pair_threads(kModeDouble, dir.path(), states));
-  for (SyncState* state : states) sync_teardown(state, 0);
-  sync_teardown(states[0], 1);  // would delete the master file, which nobody holds now
-  sync_teardown(nullptr, 1);
-  EXPECT_EQ((std::vector<std::string>{kMasterName}), dir.entries());
-  for (SyncState* state : states) EXPECT_EQ(0, sync_finish(state));  // released, no handshake
 }
 
 }  // namespace

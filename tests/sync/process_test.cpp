@@ -1,25 +1,22 @@
-// Parties in separate processes: this binary re-run as a partner that is killed, and as a
-// process whose console handler interrupts set-ups.
+// Parties in separate processes: this binary re-run as a partner that polls as older builds
+// do, as a late process, as one killed inside a rendezvous, and as a process whose console
+// handler interrupts set-ups.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "support/steady_polls/steady_polls.h"
 #include "sync/harness.h"
 #include "sync/master_file.h"
 
 namespace {
 
-// A partner or a third party.  args: folder, delay in ms, control folder (its report goes to
-// "log"), and the script it follows (none when absent).  1 when the set-up fails, else it
-// passes one point after the delay, makes "stepped" and waits to be killed.
-ZARN_CHILD(party) {
-  ReportCapture report(args[2] + ZARN_PATH_SEPARATOR "log");
-  SyncState* state = sync_setup(kModeDouble, args[0].c_str(), 10, nullptr, nullptr,
-                                args.size() > 3 ? std::atoi(args[3].c_str()) : 0);
-  if (state == nullptr || (Sleep(std::atoi(args[1].c_str())), sync_step(state)) != 0) return 1;
-  touch_file(args[2] + ZARN_PATH_SEPARATOR "stepped");
-  Sleep(60000);  // killed before this ends
-  return 2;
+// A process in an earlier script of a pairing in Double mode.  args: folder, control folder
+// (its report goes to "log"), its script.  1 when its set-up fails, as it must.
+ZARN_CHILD(late_party) {
+  ReportCapture report(args[1] + ZARN_PATH_SEPARATOR "log");
+  SyncState* state = sync_setup(kModeDouble, args[0].c_str(), 10, nullptr, nullptr, std::atoi(args[2].c_str()));
+  return state == nullptr ? 1 : (sync_finish(state), 0);
 }
 
 // The second arrival of the first rendezvous, played by hand and killed while it holds the
@@ -75,36 +72,12 @@ TEST(Processes, PairsWithAPartnerThatPollsEvery100Ms) {
   }
 }
 
-TEST(Processes, PartnerKilledAtALaterPointIsReportedAsEnded) {
-  // Killed while this party waits inside the rendezvous (partner late) or at sync_step's start.
-  for (bool partner_late : {true, false}) {
-    TempDir dir, control;
-    Child child;
-    ASSERT_TRUE(start_child("party", {dir.path(), partner_late ? "300" : "0", control.path()}, &child));
-    SyncState* state = sync_setup(kModeDouble, dir.path().c_str(), 10);
-    ASSERT_NE(nullptr, state);
-    Sleep(partner_late ? 0 : 300);
-    EXPECT_EQ(0, sync_step(state));
-    ASSERT_TRUE(wait_for_file(control.file("stepped"), 20000));
-    EXPECT_EQ(partner_late ? 4 : 5, state->step);  // first or second to the last point
-    std::thread killer([&] { Sleep(300), kill_child(&child); });
-    ReportCapture report(control.file("mine.log"));
-    EXPECT_EQ(-1, sync_step(state));
-    killer.join();
-    EXPECT_TRUE(ends_with(report.text(), "        ! The process on the remote host has already ended.\r\n"))
-        << report.text();
-    EXPECT_EQ(0, sync_finish(state));  // alone: no end-wait file
-    EXPECT_EQ(std::string::npos, report.text().find("termination synchronization file"));
-    EXPECT_TRUE(dir.entries().empty());
-  }
-}
-
 TEST(Processes, ALateProcessInAnEarlierScriptGivesWayToThePair) {
   // The late process waits as the first arrival; the pair's first member takes the second
   // marker and holds on until the late one has seen its script and gone, then both meet.
   TempDir dir, logs;
   Child late;
-  ASSERT_TRUE(start_child("party", {dir.path(), "0", logs.path(), "1"}, &late));
+  ASSERT_TRUE(start_child("late_party", {dir.path(), logs.path(), "1"}, &late));
   ASSERT_TRUE(wait_for_file(dir.file(kMasterName), 20000));
   Sleep(300);
   SyncState* states[2] = {};
