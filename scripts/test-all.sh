@@ -2,7 +2,7 @@
 # Builds and tests everything, on a fresh Debian 12 machine as root:
 #   asan     native debug build, warnings as errors, AddressSanitizer and
 #            UndefinedBehaviorSanitizer, the benchmarks built, and the share
-#            rig (the tool on GlusterFS, bindfs, sshfs and Samba shares)
+#            rig (the tool on GlusterFS, bindfs and Samba shares)
 #   tsan     ThreadSanitizer
 #   windows  MinGW-w64 cross build, every test run under Wine; the .zip
 #   package  release build of the .deb: its fields, files and manual page, and
@@ -27,7 +27,7 @@ say() { printf '\n=== %s\n' "$*"; }
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev python3
   g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 wine64 wine locales strace time
   dpkg-dev file groff-base man-db debootstrap
-  glusterfs-server glusterfs-client bindfs sshfs fuse3 openssh-server openssh-client iproute2
+  glusterfs-server glusterfs-client bindfs fuse3 iproute2
   samba smbclient smbnetfs python3-impacket)
 missing=()
 for p in "${packages[@]}"; do
@@ -37,7 +37,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   say "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q </dev/null || exit 1
-  # No package may start its service (glusterd, sshd, smbd): the share rig starts
+  # No package may start its service (glusterd, smbd): the share rig starts
   # its own, in namespaces of its own.
   own_policy=0
   if [ ! -e /usr/sbin/policy-rc.d ]; then

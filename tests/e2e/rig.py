@@ -1,17 +1,16 @@
 """Real shares for the end-to-end tests, mounted by simulated hosts.
 
 The rig serves shares that this project did not write: a GlusterFS volume
-on loopback, bindfs with and without lock forwarding, sshfs through an sshd
-of its own, and a Samba share through an smbd of its own, reached with the
-FUSE client smbnetfs ("smbnetfs") or on the folder it exports ("samba", as
-the server itself or a host that mounts that folder by other means works on
-it).  A simulated host is a mount and UTS namespace
-with its own host name and its own FUSE mount of each share it uses, at the
+on loopback, bindfs with and without lock forwarding, and a Samba share
+through an smbd of its own, reached with the FUSE client smbnetfs
+("smbnetfs") or on the folder it exports ("samba", as the server itself or a
+host that mounts that folder by other means works on it).  A simulated host
+is a mount and UTS namespace with its own host name and its own FUSE mount of each share it uses, at the
 common path <root>/mnt/<share>, so that two hosts given the same -h and -p
 reach the same files, as two real hosts that mount one share at one place.
 
 The whole test runs in namespaces of its own (enter()): a network namespace,
-so that glusterd, sshd and smbd listen on a loopback nobody else reaches and a
+so that glusterd and smbd listen on a loopback nobody else reaches and a
 second rig on the machine cannot meet them; a PID namespace, whose end kills
 every daemon and FUSE process the rig started, however the test ends; and a
 mount namespace in which the rig's folder, /run, glusterd's state and log
@@ -46,12 +45,11 @@ SKIPPED = 77  # ctest's SKIP_RETURN_CODE for the rig's tests
 ROOT_VARIABLE = "ZARN_RIG_ROOT"  # set inside the namespaces: the rig's folder
 SERVER = "zarnshare"  # the rig's host name, which serves the GlusterFS volume
 VOLUME = "zarnrig"
-SSH_PORT = 2222
 SMB_SHARE, SMB_USER, SMB_PASSWORD = "zarn", "root", "zarnrig"
-SHARES = ("gluster", "bindfs", "bindfs-lf", "sshfs", "samba", "smbnetfs")
+SHARES = ("gluster", "bindfs", "bindfs-lf", "samba", "smbnetfs")
 SERVED = {"smbnetfs": "samba"}  # smbnetfs serves the folder that Samba exports, at its place
 PROGRAMS = ("unshare", "ip", "mountpoint", "umount", "glusterd", "gluster", "glusterfs", "bindfs",
-            "sshfs", "ssh", "ssh-keygen", "/usr/sbin/sshd", "smbd", "smbpasswd", "smbnetfs")
+            "smbd", "smbpasswd", "smbnetfs")
 # The SMB client (smb_person.py) needs impacket, which Debian installs for its
 # own python3; the tests may run under another interpreter.
 SMB_PYTHONS = (sys.executable, "/usr/bin/python3")
@@ -137,7 +135,6 @@ class Rig:
     def __init__(self):
         self.root = os.environ[ROOT_VARIABLE]
         self.logs = os.path.join(self.root, "logs")
-        self.ssh = os.path.join(self.root, "ssh")
         self.brick = os.path.join(self.root, "brick")  # GlusterFS's; never opened directly
         self.samba = os.path.join(self.root, "samba")  # smbd's folders; HOME of its clients
         self.smb_conf = os.path.join(self.samba, ".smb", "smb.conf")
@@ -155,7 +152,7 @@ class Rig:
     def start(self):
         for folder in (self.root, "/run", "/var/lib/glusterd", "/var/log/glusterfs"):
             sh("mount", "-t", "tmpfs", "zarn-rig", folder)
-        for folder in {"/run/gluster", "/run/sshd", self.logs, self.ssh, self.brick} | {
+        for folder in {"/run/gluster", self.logs, self.brick} | {
                 self.data(s) for s in SHARES} | {self.mount_point(s) for s in SHARES}:
             os.makedirs(folder, mode=0o755)
         hosts = pathlib.Path(self.root, "hosts")
@@ -169,19 +166,7 @@ class Rig:
         cli = ["gluster", "--mode=script", "volume"]
         sh(*cli, "create", VOLUME, "%s:%s" % (SERVER, self.brick), "force", retry_for=60)
         sh(*cli, "start", VOLUME)
-        self.start_sshd()
         self.start_smbd()
-
-    def start_sshd(self):
-        key = os.path.join(self.ssh, "key")  # the server's key, and root's, which it admits
-        sh("ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key)
-        config = pathlib.Path(self.ssh, "sshd_config")
-        config.write_text(
-            "ListenAddress 127.0.0.1\nPort %d\nHostKey %s\nPermitRootLogin prohibit-password\n"
-            "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\n"
-            "StrictModes no\nAuthorizedKeysFile %s.pub\nSubsystem sftp internal-sftp\n"
-            % (SSH_PORT, key, key))  # its pid file goes to the rig's /run
-        sh("/usr/sbin/sshd", "-f", str(config), "-E", os.path.join(self.logs, "sshd.log"))
 
     def start_smbd(self):
         """smbd in the foreground, with every folder of its own, serving
@@ -265,9 +250,6 @@ class Rig:
             "bindfs-lf": ["bindfs", "--enable-lock-forwarding", "--multithreaded", data, point],
             "samba": ["mount", "--bind", data, point],
             "smbnetfs": ["env", "HOME=" + self.samba, "smbnetfs", "-o", "nonempty", self.smb_tree],
-            "sshfs": ["sshfs", "-p", str(SSH_PORT), "-o", "IdentityFile=%s/key,"
-                      "StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes"
-                      % self.ssh, "root@127.0.0.1:" + data, point],
         }[share], self.smb_tree if share == "smbnetfs" else point
 
     def host(self, host, shares, folders, command):
@@ -323,6 +305,6 @@ class Rig:
         if inspector.status != 0:
             raise RuntimeError("cannot list the folders: %r" % inspector.stderr)
         # The FUSE processes of the hosts end once their mounts are gone.
-        clients = ("bindfs", "sshfs", "glusterfs", "ssh", "smbnetfs")
+        clients = ("bindfs", "glusterfs", "smbnetfs")
         zarnrun.wait_until(lambda: not self.processes(clients), "the FUSE processes end", 30, 0.1)
         return runs, sorted(inspector.report.decode().split())

@@ -10,8 +10,7 @@ system whose locks behave as a correct share's.  "bindfs" keeps the locks of
 each mount to itself, like a share mounted without lock support; one process
 sees correct locks, but they do not cross hosts.  "bindfs-lf" forwards locks
 to the folder it serves, where one process holds them all: locks cross
-mounts, but two handles of one mount never conflict.  "sshfs" behaves as
-bindfs.  "smbnetfs" reaches a Samba share through a FUSE client that keeps
+mounts, but two handles of one mount never conflict.  "smbnetfs" reaches a Samba share through a FUSE client that keeps
 locks and share modes to its mount, as bindfs does; "samba" is the folder
 that Samba exports, as a host that works on it directly sees it.  The last
 rows put an SMB client, as a Windows program would be, beside the tool on
@@ -102,7 +101,7 @@ NEVER_MEET = phase({("-h", OPENING): [22]}, ["-h"])
 
 # The single rows: -h share, -p share, the verdict.  A row with an NG runs
 # with -t BROKEN_SHARE_LIMIT.
-# - gluster, bindfs, sshfs, smbnetfs: sound.  On bindfs one process on one
+# - gluster, bindfs, smbnetfs: sound.  On bindfs one process on one
 #   mount: its handles see each other's locks; that locks do not cross hosts
 #   takes two hosts.  smbnetfs as bindfs: the kernel keeps the locks and
 #   share markers of the one mount; deleting needs the tool to close its own
@@ -122,7 +121,7 @@ NEVER_MEET = phase({("-h", OPENING): [22]}, ["-h"])
 #   the partner's unlock does not release, and waits until the time limit
 #   (22).  The groups against released locks are OK.
 SINGLE_ROWS = [("gluster", "gluster", SOUND), ("bindfs", "bindfs", SOUND),
-               ("gluster", "bindfs", SOUND), ("sshfs", "sshfs", SOUND),
+               ("gluster", "bindfs", SOUND),
                ("smbnetfs", "smbnetfs", SOUND), ("bindfs-lf", "bindfs-lf", ABORTED_IN_H_LOCKING),
                ("gluster", "bindfs-lf", phase(GRANTED_TWICE_ON_P))]
 
@@ -130,7 +129,7 @@ SINGLE_ROWS = [("gluster", "gluster", SOUND), ("bindfs", "bindfs", SOUND),
 # another share, each host's single and mutual verdicts (no mutual one when
 # the single phase aborted).
 # - gluster for both: both phases OK on both hosts.
-# - bindfs, sshfs, smbnetfs (smbnetfs passes no lock to Samba), and hostA on
+# - bindfs, smbnetfs (smbnetfs passes no lock to Samba), and hostA on
 #   the exported folder with hostB on smbnetfs (hostA's locks stay in the
 #   server's kernel, which Samba consults for its own clients only): neither
 #   host sees the other's locks on the master file in -h: both take the
@@ -155,7 +154,6 @@ SINGLE_ROWS = [("gluster", "gluster", SOUND), ("bindfs", "bindfs", SOUND),
 #   passes.
 DOUBLE_ROWS = [("gluster", "gluster", None, [SOUND, SOUND]),
                ("bindfs", "bindfs", None, [SOUND, NEVER_MEET]),
-               ("sshfs", "sshfs", None, [SOUND, NEVER_MEET]),
                ("smbnetfs", "smbnetfs", None, [SOUND, NEVER_MEET]),
                ("smbnetfs", "smbnetfs", {"hostA": "samba"}, [SOUND, NEVER_MEET]),
                ("gluster", "bindfs", None, [SOUND, phase(GRANTED_TWICE_ON_P)]),
