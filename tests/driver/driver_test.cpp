@@ -1,6 +1,6 @@
 // What only the unit level reaches: the plan's order and skipping rules over
-// scripted tests, and the -t conversion's clamping (the usage and validation
-// cases are process tests, tests/e2e/test_cli.py).
+// scripted tests (the command line's cases are process tests,
+// tests/e2e/test_cli.py).
 
 #include <string>
 #include <vector>
@@ -43,23 +43,6 @@ TEST(Plan, OrderAndSkippingAfterAnAbort) {
     script = row.results;
     EXPECT_EQ(row.result, run_operation(&options, 90, kTargets, 2)) << row.calls;
     EXPECT_EQ(row.calls, calls);
-  }
-}
-
-// -t is read as atoi reads it, clamped to 32 bits: 2^32 + 30 must not wrap to
-// 30, nor -(2^32 - 10) to 10.  A refused value prints the usage text.
-TEST(CommandLine, TimeoutConvertedAsAtoiWithClamping) {
-  struct { std::string text; int rc; int32_t timeout; } rows[] = {
-      {" \t+30", 0, 30}, {"0045", 0, 45}, {"4294967326", -1, 0}, {"-4294967286", -1, 0}};
-  for (auto row : rows) {
-    std::vector<std::string> args = {"zarntwchk", "-m", "userapl", "-f", "f", "-t", row.text};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    RunOptions options = {};
-    EXPECT_EQ(row.rc, parse_command_line(static_cast<int>(args.size()), argv.data(), &options)) << row.text;
-    if (row.rc == 0) {
-      EXPECT_EQ(row.timeout, options.timeout_sec) << row.text;
-    }
   }
 }
 

@@ -100,7 +100,7 @@ class CommandLineTest(zarnrun.Case):
         head = self.tmp.join("missing", "")  # paths of 200 and 201 characters in it
         p200, p201 = (head + "x" * (n - len(head)) for n in (200, 201))
         refused = {
-            36: [no_share + ["-t", t] for t in ("10", "600", "30abc")] + [
+            36: [no_share + ["-t", t] for t in ("10", "600", "30abc", " \t+30", "0045")] + [
                 self.single(share=p200), self.single(share=read_only), self.single(share=exists),
                 self.single(target=missing, share=missing),  # the share path first
                 ["-m", "single", "-p", ""] + no_share[2:]],  # an empty first -p is not given
@@ -114,7 +114,9 @@ class CommandLineTest(zarnrun.Case):
                 self.share, self.share + "/", self.tmp.join("new") + "/", self.tmp.join("H", ".txt"))],
             25: [["-m", "userapl", "-f", path] for path in (p200, self.tmp.join("missing", "f.txt"),
                  self.tmp.join("read-only", "f.txt"), self.tmp.join("exists.txt", "f.txt"))],
-            None: [no_share + ["-t", t] for t in ("9", "601", "0x10", "")] + [
+            # -t as atoi reads it, clamped to 32 bits: 2^32 + 30 must not wrap to 30.
+            None: [no_share + ["-t", t] for t in ("9", "601", "0x10", "", "4294967326",
+                                                  "-4294967286")] + [
                 self.single(target=p201), self.single(share=p201), ["-m", "userapl", "-f", p201],
                 base + ["-o", p201], base + ["-j", p201],
                 [], ["-m", "single"], ["-m", "double"], ["-m", "userapl"],
