@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/driver.h"
 #include "driver/plan.h"
 
 namespace {

@@ -28,7 +28,8 @@ class LockTest : public ::testing::Test {
                           FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
   }
   static Outcome got(int result, const ErrorInfo& e) { return {result, e.code, e.system_error}; }
-  Outcome lock(HANDLE file, int exclusive, int wait, int report = 1, ErrorInfo e = {-1, -1}) {
+  Outcome lock(HANDLE file, int exclusive, int wait, int report = 1) {
+    ErrorInfo e = {-1, -1};
     return got(lock_with_timeout(&options_, file, event_, timer_, LockKind(exclusive),
                                  LockWait(wait), &e, LockReport(report)), e);
   }

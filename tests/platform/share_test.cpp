@@ -65,10 +65,11 @@ TEST(Share, RacingOpensThatShareNothingNeverOverlap) {
 }
 
 #ifndef _WIN32
-// A child that opens dir/f claiming nothing, takes a whole-file fcntl lock as
-// another program does ("Pw", "Pr": classic write or read lock; "Ow": an OFD
-// write lock), touches dir/<taken>.ready and holds until dir/<taken>.release
-// exists; it exits with 0, or 1 when the lock failed.
+// args: a file, a lock, a ready file, a release file.  Opens the file claiming
+// nothing, takes a whole-file fcntl lock of it as another program does ("Pw",
+// "Pr": a classic write or read lock; "Ow": an OFD write lock), makes the
+// ready file and holds until the release file exists; exits 0, or 1 when the
+// lock failed.
 ZARN_CHILD(hold) {
   HANDLE h = open_file(args[0], 0, kShareAll, OPEN_ALWAYS);
   struct flock whole = {};  // l_start 0, l_len 0: the whole file, however long

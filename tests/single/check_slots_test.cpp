@@ -1,6 +1,5 @@
 // single_cleanup on prepared slots.
 #include <algorithm>
-#include <fstream>
 
 #include <gtest/gtest.h>
 
